@@ -1,0 +1,208 @@
+// tav_d: restores one compressed file.
+//
+// Run: numeric mode, banner, arguments, header, TextBuffer, output file, four
+// information lines, model, decoding loop with a progress line at most every
+// 500 ms (checked every 512 bytes), then the closing report:
+//   "You'd just wasted %i.%03is; %ik of reserved memory left unused.\n"
+//   "%6i %5ik/%4ik %i.%03is\n"  (compressed bytes, node pages, unused, time)
+// Exit status: 0 on success, 1 for usage and file errors, 2 for a damaged or
+// unsupported compressed file.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decode_loop.h"
+#include "decoder_types.h"
+#include "output_name.h"
+
+namespace {
+
+using namespace tav;
+
+constexpr int EXIT_USAGE_OR_IO = 1;
+constexpr int EXIT_BAD_INPUT = 2;
+
+uint32_t tick_ms() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+[[noreturn]] void stop(int status) {
+  std::fflush(stdout);
+  std::exit(status);
+}
+
+bool same_file(const char* a, const char* b) {
+  struct stat sa, sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+struct Run {
+  ContainerHeader header;
+  std::FILE* in = nullptr;
+  std::FILE* out = nullptr;
+  std::string output_name;
+  Model model;
+  uint32_t start_time = 0;
+
+  uint64_t compressed_position(const RangeDecoder& rd) const { return HEADER_BYTES + rd.bytes_read; }
+
+  void show_progress(uint32_t p, const RangeDecoder& rd) const {
+    std::printf("\rInp=%" PRIu32 "/%" PRIu32 " Out=%" PRIu64 " M%" PRIu32, p, header.text_length,
+                compressed_position(rd), model.store.pages_used() * 4096u);
+    std::fflush(stdout);
+  }
+};
+
+ContainerHeader read_header(std::FILE* in) {
+  uint8_t bytes[HEADER_BYTES];
+  const size_t got = std::fread(bytes, 1, HEADER_BYTES, in);
+  return parse_header_bytes(bytes, static_cast<uint32_t>(got));
+}
+
+// Header values this build cannot decode, checked before any output exists.
+void check_header(const ContainerHeader& h) {
+  if (h.text_length > MAX_TEXT_LENGTH) {
+    std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
+                h.text_length, MAX_TEXT_LENGTH);
+    stop(EXIT_BAD_INPUT);
+  }
+  if (h.memory_mb == 0) {
+    std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
+    stop(EXIT_BAD_INPUT);
+  }
+  if (h.memory_mb > MAX_MEMORY_MB) {
+    std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
+                h.memory_mb, MAX_MEMORY_MB);
+    stop(EXIT_BAD_INPUT);
+  }
+}
+
+// Writes decoded bytes through a buffer; a failed write ends the run.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(std::FILE* f) : f_(f) { buf_.reserve(1 << 16); }
+  void put(uint8_t b) {
+    buf_.push_back(b);
+    if (buf_.size() == buf_.capacity()) flush();
+  }
+  void flush() {
+    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
+      std::printf("\nCannot write output file.\n");
+      stop(EXIT_USAGE_OR_IO);
+    }
+    buf_.clear();
+  }
+
+ private:
+  std::FILE* f_;
+  std::vector<uint8_t> buf_;
+};
+
+void decode_all(Run& run, uint8_t* text) {
+  RangeDecoder rd;
+  rd.init(run.in);
+  OutputBuffer out(run.out);
+  uint32_t next_progress_time = run.start_time;
+  for (uint32_t p = 0; p < run.header.text_length; ++p) {
+    if ((p & 511u) == 0) {
+      const uint32_t now = tick_ms();
+      if (now >= next_progress_time) {
+        next_progress_time = now + 500;
+        run.show_progress(p, rd);
+      }
+    }
+    const ByteStatus st = decode_byte(run.model, rd, text, p);
+    if (st != ByteStatus::ok) {
+      out.flush();
+      std::printf("\nDamaged compressed file: %s at position %" PRIu32
+                  " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
+                  describe(st), p, run.compressed_position(rd), p);
+      std::fclose(run.out);
+      stop(EXIT_BAD_INPUT);
+    }
+    out.put(text[p]);
+  }
+  out.flush();
+
+  const uint32_t elapsed = tick_ms() - run.start_time;
+  run.show_progress(run.header.text_length, rd);
+  std::printf("\n");
+  const uint32_t unused = run.model.store.unused_reserved_bytes();
+  std::printf("You'd just wasted %" PRIu32 ".%03" PRIu32 "s; %" PRIu32
+              "k of reserved memory left unused.\n",
+              elapsed / 1000, elapsed % 1000, unused >> 10);
+  std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
+              run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
+              unused / 1000, elapsed / 1000, elapsed % 1000);
+}
+
+int decode_file(int argc, char** argv) {
+  if (!set_numeric_mode()) {
+    std::printf("Cannot set the floating-point rounding mode.\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  std::printf("tav_d - decoder for tav context-mixing compressed files\n");
+  if (argc < 2) {
+    std::printf("Usage: tav_d <compressedfile> [<destination>]\n\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  Run run;
+  run.in = std::fopen(argv[1], "rb");
+  if (run.in == nullptr) {
+    std::printf("Cannot open compressed file.\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  run.header = read_header(run.in);
+  check_header(run.header);
+
+  // calloc: zero pages are mapped lazily, so a long text costs memory only as
+  // it is decoded.
+  auto* const text = static_cast<uint8_t*>(std::calloc(run.header.text_length + 1u, 1));
+  if (text == nullptr) {
+    std::printf("Cannot allocate %" PRIu32 " bytes for the decoded text.\n",
+                run.header.text_length);
+    return EXIT_USAGE_OR_IO;
+  }
+
+  run.output_name = argc >= 3 ? std::string(argv[2]) : make_output_name(argv[1]);
+  if (same_file(argv[1], run.output_name.c_str())) {
+    std::printf("Output file \"%s\" is the compressed file itself; name another destination.\n",
+                run.output_name.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  run.out = std::fopen(run.output_name.c_str(), "wb");
+  if (run.out == nullptr) {
+    std::printf("Cannot create output file.\n");
+    return EXIT_USAGE_OR_IO;
+  }
+
+  std::printf(" \376  Input file: \"%s\"\n", argv[1]);
+  std::printf(" \376 Output file: \"%s\"\n", run.output_name.c_str());
+  std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.level_limit - 1));
+  std::printf(" \376 Using %" PRIu32 "M of RAM.\n", run.header.memory_mb);
+
+  init_model(run.model, run.header.level_limit, run.header.memory_mb, text,
+             run.header.text_length);
+  run.start_time = tick_ms();
+  decode_all(run, text);
+
+  std::fclose(run.in);
+  if (std::fclose(run.out) != 0) {
+    std::printf("Cannot write output file.\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return decode_file(argc, argv); }

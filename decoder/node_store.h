@@ -1,0 +1,92 @@
+// NodeStore: the size-class allocator of context nodes.
+//
+// Which requests it refuses is part of the compressed format, because a
+// refusal changes the model.  So the sizes below are fixed:
+//   - a page is 4096 bytes; its first 4 bytes hold the size class n; slot k
+//     starts at byte 4 + k * (16 + 9n); a page holds floor(4092 / (16 + 9n))
+//     slots and no node crosses a page;
+//   - a block is 1 MB = 256 pages; at most `memory_mb` blocks are reserved;
+//   - a class takes a new page only when its free list is empty; pages go to
+//     classes in address order and never come back;
+//   - free slots of a class are handed out last in, first out; a new page's
+//     slots are handed out in ascending order.
+// When the budget is spent `allocate` returns NULL_NODE and the model falls
+// back to updates that need no new node.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "decoder_types.h"
+
+namespace tav {
+
+inline constexpr uint32_t PAGE_BYTES = 4096;
+inline constexpr uint32_t PAGE_HEADER_BYTES = 4;
+inline constexpr uint32_t BLOCK_BYTES = 1u << 20;
+inline constexpr uint32_t PAGES_PER_BLOCK = BLOCK_BYTES / PAGE_BYTES;
+inline constexpr uint32_t CLASS_COUNT = 257;
+
+// Slots per page of class n.
+inline constexpr uint32_t slots_per_page(uint32_t n) {
+  return (PAGE_BYTES - PAGE_HEADER_BYTES) / node_bytes(n);
+}
+
+class NodeStore {
+ public:
+  NodeStore() = default;
+  ~NodeStore();
+  NodeStore(const NodeStore&) = delete;
+  NodeStore& operator=(const NodeStore&) = delete;
+
+  // Empties the store and sets the budget.  memory_mb must not exceed
+  // MAX_MEMORY_MB (node references have room for that many blocks).
+  void reset(uint32_t memory_mb);
+
+  // A slot for a node of class n (0..256), or NULL_NODE when the budget is
+  // spent.  The slot's bytes are undefined.  If the system refuses a block
+  // the budget still allows, `on_block_refused` runs (it must not return).
+  Ref allocate(uint32_t n);
+
+  // Takes back a slot of class n; the next request for class n returns it.
+  void release(Ref node, uint32_t n);
+
+  uint8_t* address(Ref node) const {
+    const uint32_t page = (node & ~NODE_REF_FLAG) >> 8;
+    uint8_t* const p = page_address(page);
+    return p + PAGE_HEADER_BYTES + (node & 0xFFu) * node_bytes(load_u32(p));
+  }
+
+  // Size class of the page that holds the node.
+  uint32_t symbol_count(Ref node) const {
+    return load_u32(page_address((node & ~NODE_REF_FLAG) >> 8));
+  }
+
+  uint32_t pages_used() const { return pages_used_; }
+  uint32_t blocks_left() const { return blocks_left_; }
+  uint32_t blocks_reserved() const { return static_cast<uint32_t>(blocks_.size()); }
+
+  // Bytes of slots on the free lists, 16 + 9k per free slot of class k,
+  // summed modulo 2^32.  Unhanded pages and page tails do not count.
+  uint32_t unused_reserved_bytes() const;
+
+  // Called when the operating system refuses a block; must end the process.
+  // The default prints the system's message and exits.
+  using RefusalHandler = void (*)();
+  static void set_block_refusal_handler(RefusalHandler h);
+
+ private:
+  uint8_t* page_address(uint32_t page) const {
+    return blocks_[page / PAGES_PER_BLOCK] + (page % PAGES_PER_BLOCK) * PAGE_BYTES;
+  }
+  bool take_page(uint32_t& page);
+  void free_blocks();
+
+  std::vector<uint8_t*> blocks_;
+  uint32_t blocks_left_ = 0;
+  uint32_t pages_used_ = 0;
+  uint32_t free_head_[CLASS_COUNT] = {};   // first free slot of each class, or NULL_NODE
+  uint32_t free_count_[CLASS_COUNT] = {};  // slots on each free list
+};
+
+}  // namespace tav

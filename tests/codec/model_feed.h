@@ -1,0 +1,33 @@
+// Drives a model instance through a byte sequence the way both coders do
+// (mix, flag the winner, update), without a range coder.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "context_tree.h"
+#include "mixer.h"
+#include "model.h"
+
+namespace tav {
+
+struct ModelFeed {
+  std::vector<uint8_t> text;
+  Model model;
+  uint32_t position = 0;
+
+  ModelFeed(uint32_t text_length, uint32_t level_limit, uint32_t memory_mb)
+      : text(text_length + 1u, 0) {
+    init_model(model, level_limit, memory_mb, text.data(), text_length);
+  }
+
+  void code(uint8_t s) {
+    text[position] = s;
+    mix(model, position);
+    flag_winner(model, s);
+    update_contexts(model, s, position);
+    ++position;
+  }
+};
+
+}  // namespace tav
