@@ -1,0 +1,5 @@
+// context_sort_file [INPUT [OUTPUT]]: writes the bytes of INPUT ("english_lf")
+// to OUTPUT ("english.out") ordered by their whole left context.
+#include "context_sort_main.h"
+
+int main(int argc, char** argv) { return context_sort_main(argc, argv, ContextOrder::unbounded); }

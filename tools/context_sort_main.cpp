@@ -1,0 +1,52 @@
+#include "context_sort_main.h"
+
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "byte_files.h"
+#include "file_loader.h"
+#include "tool_error.h"
+
+namespace {
+
+template <class Index>
+void sort_and_write(const LoadedFile& text, ContextOrder order, const std::string& input_path,
+                    const std::string& output_path) {
+  std::vector<Index> positions;
+  try {
+    positions = context_sorted_positions<Index>(text.bytes(), order);
+  } catch (const std::bad_alloc&) {
+    throw ToolError(input_path, "not enough memory to sort " + std::to_string(text.length) + " bytes");
+  }
+  OutputFile output(output_path);
+  std::vector<std::uint8_t> block(1 << 16);
+  std::size_t fill = 0;
+  for (const Index p : positions) {
+    block[fill++] = text.data[p];
+    if (fill == block.size()) {
+      output.write(block);
+      fill = 0;
+    }
+  }
+  output.write({block.data(), fill});
+  output.close();
+}
+
+}  // namespace
+
+int context_sort_main(int argc, char** argv, ContextOrder order) {
+  return run_tool(argv[0], [&] {
+    if (argc > 3) throw ToolError("usage: " + program_name(argv[0]) + " [INPUT [OUTPUT]]");
+    const std::string input_path = argc > 1 ? argv[1] : "english_lf";
+    const std::string output_path = argc > 2 ? argv[2] : "english.out";
+    refuse_same_file(input_path, output_path);
+    // The input is loaded and closed before the output is created.
+    const LoadedFile text = load_file(input_path);
+    if (static_cast<std::int64_t>(text.length) <= CONTEXT_SORT_MAX_32)
+      sort_and_write<std::int32_t>(text, order, input_path, output_path);
+    else
+      sort_and_write<std::int64_t>(text, order, input_path, output_path);
+  });
+}

@@ -1,0 +1,34 @@
+// context_unsort [INPUT [OUTPUT]]: rebuilds lines of text from context-sorted
+// INPUT ("english.out") into OUTPUT ("english.unp").
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+
+#include "byte_files.h"
+#include "file_loader.h"
+#include "successor_chains.h"
+#include "tool_error.h"
+
+int main(int argc, char** argv) {
+  return run_tool(argv[0], [&] {
+    if (argc > 3) throw ToolError("usage: " + program_name(argv[0]) + " [INPUT [OUTPUT]]");
+    const std::string input_path = argc > 1 ? argv[1] : "english.out";
+    const std::string output_path = argc > 2 ? argv[2] : "english.unp";
+    refuse_same_file(input_path, output_path);
+    const LoadedFile sorted = load_file(input_path);
+    // The output is created only once the input is known to be readable and
+    // there is room for the successor table.
+    std::unique_ptr<OutputFile> output;
+    try {
+      unsort_context_text(sorted.bytes(), [&](std::span<const std::uint8_t> piece) {
+        if (!output) output = std::make_unique<OutputFile>(output_path);
+        output->write(piece);
+      });
+    } catch (const std::bad_alloc&) {
+      throw ToolError(input_path, "not enough memory to rebuild " + std::to_string(sorted.length) + " bytes");
+    }
+    if (!output) output = std::make_unique<OutputFile>(output_path);
+    output->close();
+  });
+}

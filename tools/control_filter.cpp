@@ -1,0 +1,34 @@
+// control_filter INPUT OUTPUT: copies INPUT to OUTPUT, dropping the control
+// bytes of its first K bytes and turning those of the rest into LF, where K
+// is the number of control bytes in INPUT.  Further arguments are ignored.
+#include <string>
+#include <vector>
+
+#include "byte_files.h"
+#include "control_bytes.h"
+#include "tool_error.h"
+
+int main(int argc, char** argv) {
+  return run_tool(argv[0], [&] {
+    if (argc < 3) throw ToolError("usage: " + program_name(argv[0]) + " INPUT OUTPUT");
+    const std::string input_path = argv[1], output_path = argv[2];
+    InputFile input(input_path);
+    refuse_same_file(input_path, output_path);
+    std::vector<std::uint8_t> block(1 << 18), out;
+
+    // Count before creating the output, so that an input that cannot be read
+    // or read twice leaves an existing output untouched.
+    std::uint64_t control_count = 0;
+    while (const std::size_t got = input.read(block)) control_count += count_control_bytes({block.data(), got});
+    input.rewind();
+    OutputFile output(output_path);
+
+    ControlFilter filter(control_count);
+    while (const std::size_t got = input.read(block)) {
+      out.clear();
+      filter.process({block.data(), got}, out);
+      output.write(out);
+    }
+    output.close();
+  });
+}

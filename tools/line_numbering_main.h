@@ -1,0 +1,8 @@
+// Shared body of line_number_msb and line_number_lsb.
+#pragma once
+
+#include "line_tagging.h"
+
+// Runs the program: `line_number_* INPUT OUTPUT`; further arguments are
+// ignored.  Returns the exit status.
+int line_numbering_main(int argc, char** argv, DigitOrder order);

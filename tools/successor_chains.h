@@ -1,0 +1,26 @@
+// Inverse of the left-context sort: rebuilds lines of text from sorted text.
+//
+// For sorted text T of n bytes, successor[i] = C(T[i]) + r(i), where C(c)
+// counts the bytes of T that rank below c and r(i) counts the earlier
+// indices holding the same byte.  Bytes rank as signed values, as the sort
+// compares them: 0x80..0xFF first, then 0x00..0x7F.  With that ranking the
+// successor table is a permutation for every input, so every chain that
+// starts at a LF ends at a LF and no byte is written twice.
+//
+// Output: for every LF of T in index order, the bytes met by following
+// successors from it, up to and including the next LF.  A text that ends with
+// LF and was sorted by the line-bounded order comes back unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+// Receives the output in order, a piece at a time.
+using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
+
+// Writes the rebuilt lines of `sorted` to `sink`.  Memory: 4 bytes per byte
+// of `sorted` (8 above 4 GiB) plus the lines being rebuilt.  Throws
+// std::bad_alloc when memory runs out.
+void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink);

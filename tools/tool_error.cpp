@@ -1,0 +1,33 @@
+#include "tool_error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+ToolError::ToolError(const std::string& file, const std::string& reason)
+    : std::runtime_error(file + ": " + reason) {}
+
+ToolError::ToolError(const std::string& message) : std::runtime_error(message) {}
+
+std::string errno_reason() { return std::strerror(errno); }
+
+std::string program_name(const char* argv0) {
+  // Messages read the same however the program was started.
+  const char* slash = std::strrchr(argv0, '/');
+  return slash != nullptr ? slash + 1 : argv0;
+}
+
+int run_tool(const char* program, const std::function<void()>& body) {
+  const std::string name_text = program_name(program);
+  const char* name = name_text.c_str();
+  try {
+    body();
+    return 0;
+  } catch (const ToolError& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", name);
+  }
+  return 1;
+}

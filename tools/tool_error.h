@@ -1,0 +1,30 @@
+// Failure reporting shared by the text tools.
+//
+// Every failure a tool can meet (bad arguments, a file that cannot be opened,
+// read or written, memory that runs out) ends the run with one line on
+// standard error, "<program>: <file>: <reason>", and exit status 1.  Library
+// code throws ToolError; only run_tool() prints.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+class ToolError : public std::runtime_error {
+ public:
+  // `file` names what the failure concerns; `reason` says what went wrong.
+  ToolError(const std::string& file, const std::string& reason);
+  // A failure that concerns no single file, e.g. a usage error.
+  explicit ToolError(const std::string& message);
+};
+
+// Reason text for the current errno, e.g. "No such file or directory".
+std::string errno_reason();
+
+// The last component of argv[0], for usage lines.
+std::string program_name(const char* argv0);
+
+// Runs `body` and turns a ToolError or an exhausted allocator into the
+// one-line report.  Returns the process exit status: 0 when `body` returned,
+// 1 after a reported failure.
+int run_tool(const char* program, const std::function<void()>& body);
