@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "context_tree.h"
 #include "decode_loop.h"
 #include "decoder_types.h"
 #include "output_name.h"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, if any are missing.
+# With --bench it also installs the tools the benchmarks compare against.
+set -euo pipefail
+pkgs=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev pkg-config)
+if [[ "${1:-}" == "--bench" ]]; then
+  pkgs+=(hyperfine p7zip-full zpaq zstd xz-utils bzip2 fortunes fortunes-min linux-perf time)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

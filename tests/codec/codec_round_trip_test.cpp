@@ -1,0 +1,221 @@
+// Compressor to decoder round trips through real container bytes, with the
+// decoder consuming exactly the stream the compressor wrote.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "decode_loop.h"
+#include "encode_stream.h"
+#include "settings.h"
+
+namespace tav {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Container {
+  EncodeResult enc;
+  Bytes file;
+};
+
+Container compress(const Bytes& text, uint32_t level_limit, uint32_t memory_mb) {
+  Container c;
+  std::FILE* f = std::tmpfile();
+  ContainerHeader h;
+  h.text_length = static_cast<uint32_t>(text.size());
+  h.level_limit = level_limit;
+  h.memory_mb = memory_mb;
+  Model m;
+  c.enc = encode_stream(m, h, text.data(), f);
+  std::fflush(f);
+  std::rewind(f);
+  int ch;
+  while ((ch = std::getc(f)) != EOF) c.file.push_back(static_cast<uint8_t>(ch));
+  std::fclose(f);
+  return c;
+}
+
+struct Decoded {
+  bool init_ok = false;
+  StreamResult result;
+  Bytes text;
+};
+
+Decoded decompress(const Bytes& file) {
+  Decoded d;
+  std::FILE* f = std::tmpfile();
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::rewind(f);
+  uint8_t hb[HEADER_BYTES] = {};
+  const size_t got = std::fread(hb, 1, HEADER_BYTES, f);
+  const ContainerHeader h = parse_header_bytes(hb, static_cast<uint32_t>(got));
+  d.text.assign(h.text_length + 1u, 0);
+  Model m;
+  d.result = decode_stream(m, h, f, d.text.data(), d.init_ok);
+  d.text.resize(h.text_length);
+  std::fclose(f);
+  return d;
+}
+
+Bytes from(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes english(size_t n) {
+  const std::string words[] = {"the ", "of ", "and ", "to ", "in ", "a ", "is ", "that ", "for ",
+                               "it ", "as ", "was ", "with ", "be ", "by ", "on ", "not ",
+                               "he ", "this ", "are ", "or ", "his ", "from ", "at ", "which ",
+                               "but ", "have ", "an ", "had ", "they ", "you ", "were ", "their ",
+                               "one ", "all ", "we ", "can ", "her ", "has ", "there ", "been ",
+                               "if ", "more ", "when ", "will ", "would ", "who ", "so ", "no.\n"};
+  std::mt19937 rng(7);
+  Bytes out;
+  while (out.size() < n) {
+    const std::string& w = words[rng() % std::size(words)];
+    out.insert(out.end(), w.begin(), w.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes random_bytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+Bytes all_byte_values(int rounds) {
+  Bytes out;
+  for (int r = 0; r < rounds; ++r)
+    for (int b = 0; b < 256; ++b) out.push_back(static_cast<uint8_t>(r % 2 ? 255 - b : b));
+  return out;
+}
+
+void expect_round_trip(const Bytes& text, uint32_t level_limit, uint32_t memory_mb,
+                       const std::string& what) {
+  SCOPED_TRACE(what + " level_limit=" + std::to_string(level_limit) +
+               " memory_mb=" + std::to_string(memory_mb));
+  const Container c = compress(text, level_limit, memory_mb);
+  ASSERT_EQ(c.enc.status, EncodeStatus::ok) << describe(c.enc.status) << " at " << c.enc.position;
+  ASSERT_EQ(c.file.size(), HEADER_BYTES + c.enc.stream_bytes);
+  const Decoded d = decompress(c.file);
+  ASSERT_TRUE(d.init_ok);
+  ASSERT_EQ(d.result.status, ByteStatus::ok) << describe(d.result.status) << " at " << d.result.position;
+  EXPECT_TRUE(d.text == text) << "decoded text differs";
+  // The decoder reads exactly the bytes the compressor wrote.
+  EXPECT_EQ(d.result.stream_bytes, c.enc.stream_bytes);
+}
+
+class RoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(set_numeric_mode()); }
+};
+
+TEST_F(RoundTrip, InputsAndOrders) {
+  const struct {
+    const char* name;
+    Bytes text;
+  } inputs[] = {
+      {"empty", {}},
+      {"one byte", {0x41}},
+      {"one repeated byte", Bytes(5000, 'z')},
+      {"all byte values", all_byte_values(6)},
+      {"english-like", english(60000)},
+      {"random", random_bytes(20000, 3)},
+      {"0xFF run", Bytes(3000, 0xFF)},
+      {"short text", from("abracadabra, abracadabra!\n")},
+  };
+  for (const auto& in : inputs)
+    for (uint32_t level_limit : {0u, 1u, 2u, 3u, 7u, 10u, 17u})
+      expect_round_trip(in.text, level_limit, 64, in.name);
+}
+
+TEST_F(RoundTrip, BudgetsThatRunOut) {
+  // 1 and 2 MB run out on these inputs: node growth and successor expansion
+  // are refused and the model falls back to overwriting and dropping levels.
+  const Bytes text = english(400000);
+  for (uint32_t mb : {1u, 2u}) {
+    expect_round_trip(text, 7, mb, "english");
+    expect_round_trip(random_bytes(150000, 9), 4, mb, "random");
+  }
+  // Check the budget was really spent: every page of the budget was taken.
+  Model m;
+  ContainerHeader h;
+  h.text_length = static_cast<uint32_t>(text.size());
+  h.level_limit = 7;
+  h.memory_mb = 1;
+  std::FILE* f = std::tmpfile();
+  ASSERT_EQ(encode_stream(m, h, text.data(), f).status, EncodeStatus::ok);
+  std::fclose(f);
+  EXPECT_EQ(m.store.pages_used(), 256u);
+  EXPECT_EQ(m.store.blocks_left(), 0u);
+}
+
+TEST_F(RoundTrip, LargeBudgetAndDeepOrder) {
+  expect_round_trip(english(300000), 33, 2048, "english deep");
+  expect_round_trip(english(50000), 1200, 256, "level limit past the usual stack");
+}
+
+TEST_F(RoundTrip, HeaderOnlyAndShortFiles) {
+  // A header with text_length 0 and no stream: nothing to decode.
+  Bytes file(8, 0);
+  file[4] = 5;
+  file[6] = 1;
+  Decoded d = decompress(file);
+  EXPECT_TRUE(d.init_ok);
+  EXPECT_EQ(d.result.status, ByteStatus::ok);
+  EXPECT_TRUE(d.text.empty());
+  // Four zero bytes: text_length 0, the other fields keep 257 and 512.
+  const Bytes four(4, 0);
+  const ContainerHeader h = parse_header_bytes(four.data(), 4);
+  EXPECT_EQ(h.text_length, 0u);
+  EXPECT_EQ(h.level_limit, 257u);
+  EXPECT_EQ(h.memory_mb, 512u);
+  const uint8_t five[5] = {1, 0, 0, 0, 0x07};
+  EXPECT_EQ(parse_header_bytes(five, 5).level_limit, 0x107u);
+}
+
+// A 1000-byte random block repeated with a single-byte change in every third
+// copy: high orders give the changed byte frequency 1 while the summed level
+// weight is large, and the range can run out.  The compressor must notice it
+// (never write a file the decoder cannot read), and order 0 must always work.
+TEST_F(RoundTrip, RangeExhaustionIsDetectedAndOrderZeroWorks) {
+  int exhausted = 0, tried = 0;
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    const Bytes block = random_bytes(1000, seed);
+    Bytes text;
+    std::mt19937 rng(seed * 77);
+    for (int copy = 0; copy < 400; ++copy) {
+      Bytes b = block;
+      if (copy % 3 == 2) b[rng() % b.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+      text.insert(text.end(), b.begin(), b.end());
+    }
+    for (uint32_t order = 4; order <= 8; ++order) {
+      ++tried;
+      const Container c = compress(text, order + 1, 256);
+      if (c.enc.status == EncodeStatus::range_exhausted) {
+        ++exhausted;
+        // The decoder of such a stream would meet a range of 0 at the next byte:
+        // the stream the compressor wrote so far cannot be completed.
+        EXPECT_LT(c.enc.position, text.size() - 1);
+        continue;
+      }
+      ASSERT_EQ(c.enc.status, EncodeStatus::ok);
+      const Decoded d = decompress(c.file);
+      EXPECT_TRUE(d.text == text) << "seed " << seed << " order " << order;
+    }
+    expect_round_trip(text, 1, 256, "order 0 on the repeated block");
+  }
+  EXPECT_GT(exhausted, 0) << "no setting provoked the limit in " << tried << " tries";
+}
+
+TEST(FallbackOrders, NeighboursThenOrderZero) {
+  EXPECT_EQ(fallback_orders(6), (std::vector<uint32_t>{6, 5, 7, 4, 8, 0}));
+  EXPECT_EQ(fallback_orders(1), (std::vector<uint32_t>{1, 0, 2, 3}));
+  EXPECT_EQ(fallback_orders(0), (std::vector<uint32_t>{0, 1, 2}));
+}
+
+}  // namespace
+}  // namespace tav
