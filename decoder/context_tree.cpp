@@ -14,6 +14,8 @@
 // exact order and grouping of the format.
 #include "context_tree.h"
 
+#include "frequency_kernels.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -70,9 +72,7 @@ uint32_t update_frequencies(const NodeView& node, uint32_t j, uint32_t b, uint32
   const double t = SPREAD_SHARE[j];
   if (b > 0) {
     const double v = (t / static_cast<double>(b)) * u;
-    const double keep = 1.0 - u;
-    for (uint32_t e = 0; e < b; ++e)
-      node.set_frequency(e, static_cast<float>(keep * static_cast<double>(node.frequency(e)) + v));
+    decay_frequencies(node.frequencies(), b, 1.0 - u, v);
   }
   const float fx = static_cast<float>(u * (1.0 - t) + static_cast<double>(node.frequency(x)));
   node.set_frequency(x, fx);
