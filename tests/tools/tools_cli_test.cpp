@@ -1,0 +1,151 @@
+// Runs the real programs: exit status, standard output, standard error and
+// the files they leave, on success and on every kind of bad start.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProgramRun {
+  int status;
+  std::string out, err;
+};
+
+std::string read_file(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void write_file(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
+
+class ToolsCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tools_cli_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs `exe args` inside the test's directory.
+  ProgramRun run(const std::string& exe, const std::string& args) {
+    const std::string cmd = "cd '" + dir_.string() + "' && '" + exe + "' " + args + " >stdout.txt 2>stderr.txt";
+    const int raw = std::system(cmd.c_str());
+    ProgramRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir_ / "stdout.txt"), read_file(dir_ / "stderr.txt")};
+    fs::remove(dir_ / "stdout.txt");
+    fs::remove(dir_ / "stderr.txt");
+    return r;
+  }
+  fs::path dir_;
+};
+
+void expect_silent_success(const ProgramRun& r) {
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ToolsCli, WorkedExamplesThroughTheRealPrograms) {
+  write_file(dir_ / "in", "ab\r\ncd\r\nx");
+  expect_silent_success(run(LINE_NUMBER_MSB, "in msb"));
+  EXPECT_EQ(read_file(dir_ / "msb"), "ab\x10\x10\x10\x10\x10\ncd\x10\x10\x10\x10\x11\nx");
+  expect_silent_success(run(LINE_NUMBER_LSB, "in lsb"));
+  EXPECT_EQ(read_file(dir_ / "lsb"), "ab\x10\x10\x10\x10\x10\ncd\x11\x10\x10\x10\x10\nx");
+
+  write_file(dir_ / "in", "\tA\r\nB");
+  expect_silent_success(run(CONTROL_FILTER, "in filtered"));
+  EXPECT_EQ(read_file(dir_ / "filtered"), "A\nB");
+
+  // The sort tools and the inverse work on their fixed names by default.
+  write_file(dir_ / "english_lf", "b\na\nx\n");
+  expect_silent_success(run(CONTEXT_SORT_LINE, ""));
+  EXPECT_EQ(read_file(dir_ / "english.out"), "bax\n\n\n");
+  expect_silent_success(run(CONTEXT_UNSORT, ""));
+  EXPECT_EQ(read_file(dir_ / "english.unp"), "b\na\nx\n");
+  expect_silent_success(run(CONTEXT_SORT_FILE, ""));
+  EXPECT_EQ(read_file(dir_ / "english.out"), "bxa\n\n\n");
+
+  write_file(dir_ / "empty", "");
+  expect_silent_success(run(CONTEXT_SORT_FILE, "empty sorted"));
+  EXPECT_TRUE(fs::exists(dir_ / "sorted"));
+  EXPECT_EQ(read_file(dir_ / "sorted"), "");
+}
+
+// Text with every byte value, CRs and a long run: numbered least significant
+// first, sorted by whole context and rebuilt, it comes back as numbered.
+TEST_F(ToolsCli, RoundTripThroughNumberingSortAndInverse) {
+  std::mt19937 rng(3);
+  std::string text;
+  for (int line = 0; line < 3000; ++line) {
+    for (int i = rng() % 80; i > 0; --i) text += static_cast<char>(rng());
+    if (line == 1500) text += std::string(50000, 'a');
+    text += "\r\n";
+  }
+  write_file(dir_ / "raw", text);
+  expect_silent_success(run(LINE_NUMBER_LSB, "raw english_lf"));
+  const std::string numbered = read_file(dir_ / "english_lf");
+  expect_silent_success(run(CONTEXT_SORT_FILE, ""));
+  expect_silent_success(run(CONTEXT_UNSORT, ""));
+  EXPECT_EQ(read_file(dir_ / "english.unp"), numbered);
+  expect_silent_success(run(CONTEXT_SORT_LINE, "english_lf line.out"));
+  expect_silent_success(run(CONTEXT_UNSORT, "line.out line.unp"));
+  EXPECT_EQ(read_file(dir_ / "line.unp"), numbered);
+}
+
+struct BadStart {
+  const char* name;
+  std::string exe, args;
+  std::string message;  // expected standard error, after "<program>: "
+};
+
+TEST_F(ToolsCli, BadStartsFailWithOneLineNamingFileAndReason) {
+  const BadStart cases[] = {
+      {"too few arguments", LINE_NUMBER_MSB, "in", "usage: line_number_msb INPUT OUTPUT"},
+      {"no arguments", LINE_NUMBER_LSB, "", "usage: line_number_lsb INPUT OUTPUT"},
+      {"too few arguments", CONTROL_FILTER, "in", "usage: control_filter INPUT OUTPUT"},
+      {"too many arguments", CONTEXT_SORT_LINE, "a b c", "usage: context_sort_line [INPUT [OUTPUT]]"},
+      {"too many arguments", CONTEXT_UNSORT, "a b c", "usage: context_unsort [INPUT [OUTPUT]]"},
+      {"missing input", LINE_NUMBER_MSB, "missing out", "missing: cannot open for reading: No such file or directory"},
+      {"missing input", CONTROL_FILTER, "missing out", "missing: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_SORT_LINE, "", "english_lf: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_SORT_FILE, "", "english_lf: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_UNSORT, "", "english.out: cannot open for reading: No such file or directory"},
+      {"directory as input", CONTEXT_SORT_FILE, ". out", ".: is a directory"},
+      {"directory as input", LINE_NUMBER_LSB, ". out", ".: read error: Is a directory"},
+      {"full disk", LINE_NUMBER_MSB, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTROL_FILTER, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_SORT_LINE, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_SORT_FILE, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_UNSORT, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"output in missing folder", LINE_NUMBER_LSB, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output in missing folder", CONTEXT_SORT_FILE, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output in missing folder", CONTEXT_UNSORT, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output is the input", CONTROL_FILTER, "in ./in", "./in: is the same file as the input in; refusing to overwrite it"},
+      {"output is the input", LINE_NUMBER_MSB, "in in", "in: is the same file as the input in; refusing to overwrite it"},
+      {"output is the input", CONTEXT_SORT_LINE, "in in", "in: is the same file as the input in; refusing to overwrite it"},
+  };
+  const std::string input = "some\ntext\n\x01\x02 with control bytes\n";
+  for (const auto& c : cases) {
+    write_file(dir_ / "in", input);
+    const ProgramRun r = run(c.exe, c.args);
+    const std::string program = fs::path(c.exe).filename().string();
+    EXPECT_EQ(r.status, 1) << program << ": " << c.name;
+    EXPECT_EQ(r.out, "") << program << ": " << c.name;
+    EXPECT_EQ(r.err, program + ": " + c.message + "\n") << c.name;
+    EXPECT_EQ(read_file(dir_ / "in"), input) << program << ": " << c.name << " damaged its input";
+    EXPECT_FALSE(fs::exists(dir_ / "out")) << program << ": " << c.name << " created an output";
+  }
+}
+
+}  // namespace
