@@ -7,8 +7,8 @@
 namespace tav {
 
 // Defaults measured on English text; see the README.
-inline constexpr uint32_t DEFAULT_ORDER = 6;
-inline constexpr uint32_t DEFAULT_MEMORY_MB = 512;
+inline constexpr uint32_t DEFAULT_ORDER = 8;
+inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 // level_limit is a 16-bit field holding order + 1.
 inline constexpr uint32_t MAX_ORDER = 65534;
 
