@@ -39,11 +39,11 @@ void build_suffix_array(const std::uint8_t* s, std::int64_t* sa, std::int64_t le
 // total work is linear.  The predecessor of each suffix is built a slice at a
 // time to keep memory at half a byte per text byte instead of four.
 template <class Index>
-std::vector<std::uint64_t> mark_equal_keys(const std::uint8_t* r, const std::vector<Index>& sa) {
+std::vector<std::uint64_t> mark_equal_keys(const std::uint8_t* r, const BigVector<Index>& sa) {
   const std::int64_t len = static_cast<std::int64_t>(sa.size());
   std::vector<std::uint64_t> equal((len + 63) / 64, 0);
   const std::int64_t slice = std::max<std::int64_t>((len + 7) / 8, std::min<std::int64_t>(len, 1 << 22));
-  std::vector<Index> predecessor(slice);
+  BigVector<Index> predecessor(slice);
 
   std::int64_t matched = 0;  // capped common prefix of the previous suffix
   std::int64_t next_lf = -1;  // first LF at or after the current suffix
@@ -80,7 +80,7 @@ std::vector<std::uint64_t> mark_equal_keys(const std::uint8_t* r, const std::vec
 }  // namespace
 
 template <class Index>
-std::vector<Index> context_sorted_positions(std::span<const std::uint8_t> text, ContextOrder order) {
+BigVector<Index> context_sorted_positions(std::span<const std::uint8_t> text, ContextOrder order) {
   const std::int64_t n = static_cast<std::int64_t>(text.size());
   if (n == 0) return {};
   if (n >= static_cast<std::int64_t>(std::numeric_limits<Index>::max()))
@@ -91,19 +91,19 @@ std::vector<Index> context_sorted_positions(std::span<const std::uint8_t> text, 
   // first, as the unbounded order wants.  Suffix 0 belongs to position n,
   // which does not exist and is dropped below.
   const std::int64_t len = n + 1;
-  std::vector<Index> sa;
+  BigVector<Index> sa;
   {
-    auto r = std::make_unique_for_overwrite<std::uint8_t[]>(len);
+    BigVector<std::uint8_t> r(len);
     for (std::int64_t i = 0; i < n; ++i) r[i] = flip(text[n - 1 - i]);
     r[n] = FLIPPED_LF;
     sa.resize(len);
-    build_suffix_array(r.get(), sa.data(), len);
+    build_suffix_array(r.data(), sa.data(), len);
 
     if (order == ContextOrder::line_bounded) {
       // Suffixes with equal keys stand together, ordered by what follows the
       // key; put each such run in text order (ascending p, descending suffix).
-      const auto equal = mark_equal_keys(r.get(), sa);
-      r.reset();
+      const auto equal = mark_equal_keys(r.data(), sa);
+      BigVector<std::uint8_t>().swap(r);
       auto is_equal = [&](Index s) { return (equal[s >> 6] >> (s & 63)) & 1; };
       for (std::int64_t k = 0; k < len;) {
         std::int64_t end = k + 1;
@@ -122,7 +122,7 @@ std::vector<Index> context_sorted_positions(std::span<const std::uint8_t> text, 
   return sa;
 }
 
-template std::vector<std::int32_t> context_sorted_positions<std::int32_t>(std::span<const std::uint8_t>,
-                                                                          ContextOrder);
-template std::vector<std::int64_t> context_sorted_positions<std::int64_t>(std::span<const std::uint8_t>,
-                                                                          ContextOrder);
+template BigVector<std::int32_t> context_sorted_positions<std::int32_t>(std::span<const std::uint8_t>,
+                                                                        ContextOrder);
+template BigVector<std::int64_t> context_sorted_positions<std::int64_t>(std::span<const std::uint8_t>,
+                                                                        ContextOrder);

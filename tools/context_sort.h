@@ -23,6 +23,8 @@
 #include <span>
 #include <vector>
 
+#include "huge_page_allocator.h"
+
 enum class ContextOrder { line_bounded, unbounded };
 
 // Returns the positions 0 .. n-1 of `text` in sorted order.  Index is int32_t
@@ -32,7 +34,7 @@ enum class ContextOrder { line_bounded, unbounded };
 // the positions for the line-bounded one.  Throws std::length_error when the
 // text is too long for Index and std::bad_alloc when memory runs out.
 template <class Index>
-std::vector<Index> context_sorted_positions(std::span<const std::uint8_t> text, ContextOrder order);
+BigVector<Index> context_sorted_positions(std::span<const std::uint8_t> text, ContextOrder order);
 
 // The largest text the int32_t form accepts.
 inline constexpr std::int64_t CONTEXT_SORT_MAX_32 = INT32_MAX - 1;

@@ -14,7 +14,7 @@ namespace {
 template <class Index>
 void sort_and_write(const LoadedFile& text, ContextOrder order, const std::string& input_path,
                     const std::string& output_path) {
-  std::vector<Index> positions;
+  BigVector<Index> positions;
   try {
     positions = context_sorted_positions<Index>(text.bytes(), order);
   } catch (const std::bad_alloc&) {

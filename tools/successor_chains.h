@@ -20,7 +20,7 @@
 // Receives the output in order, a piece at a time.
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 
-// Writes the rebuilt lines of `sorted` to `sink`.  Memory: 4 bytes per byte
-// of `sorted` (8 above 4 GiB) plus the lines being rebuilt.  Throws
-// std::bad_alloc when memory runs out.
+// Writes the rebuilt lines of `sorted` to `sink`.  Memory: 8 bytes per byte
+// of `sorted` (each successor stored beside its byte) plus the lines being
+// rebuilt.  Throws std::bad_alloc when memory runs out.
 void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink);

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Speed and peak memory of the text tools on a generated ~100 MB text.
+#
+# usage: bench/tools_bench.sh [BUILD_DIR] [SIZE_BYTES]
+#   BUILD_DIR   a configured and built tree (default: build-tools beside bench/)
+#   SIZE_BYTES  length of the generated text (default 104857600)
+#
+# The text is assembled on the fly from the system's license texts, fortunes
+# and documentation, repeated to length, and removed afterwards.  Targets:
+# each sort under 60 s with at most 9 bytes of peak memory per input byte;
+# the other programs at 100 MB/s or more (1 MB = 10^6 bytes).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build-tools}
+size=${2:-104857600}
+bin=$build/tools
+for p in line_number_msb line_number_lsb context_sort_line context_sort_file context_unsort control_filter; do
+  [[ -x $bin/$p ]] || { echo "tools_bench: $bin/$p: not built" >&2; exit 1; }
+done
+[[ -x /usr/bin/time ]] || { echo "tools_bench: /usr/bin/time: not installed (package 'time')" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tools_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# One pass of the corpus: plain text files only (gzip-compressed docs are
+# unpacked, binary fortune indexes skipped).
+{
+  cat /usr/share/common-licenses/* 2>/dev/null || true
+  find /usr/share/games/fortunes -type f ! -name '*.dat' -exec cat {} + 2>/dev/null || true
+  find /usr/share/doc -type f \( -name '*.txt' -o -name 'copyright' -o -name 'README*' -o -name 'NEWS*' -o -name 'changelog*' \) \
+    ! -name '*.gz' -exec cat {} + 2>/dev/null || true
+  find /usr/share/doc -type f -name '*.gz' -exec zcat -f {} + 2>/dev/null || true
+} > "$work/corpus"
+corpus_bytes=$(stat -c %s "$work/corpus")
+[[ $corpus_bytes -gt 0 ]] || { echo "tools_bench: no text found to build the corpus" >&2; exit 1; }
+while [[ $(stat -c %s "$work/corpus") -lt $size ]]; do
+  cat "$work/corpus" "$work/corpus" > "$work/corpus2" && mv "$work/corpus2" "$work/corpus"
+done
+# End with a LF, so that the line-bounded round trip must give the text back.
+{ head -c "$((size - 1))" "$work/corpus"; printf '\n'; } > "$work/raw"
+rm "$work/corpus"
+echo "corpus: $corpus_bytes bytes of system text, cut or repeated to $size bytes"
+
+printf '%-18s %12s %9s %10s %12s  %s\n' program input_bytes seconds MB/s peak_B/B target
+# run NAME INPUT_FILE TARGET_KIND COMMAND...
+run() {
+  local name=$1 input=$2 kind=$3
+  shift 3
+  local log=$work/time.log
+  (cd "$work" && /usr/bin/time -v "$@" 2> "$log") || { echo "tools_bench: $name failed:" >&2; cat "$log" >&2; exit 1; }
+  local bytes wall kb
+  bytes=$(stat -c %s "$input")
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log")
+  kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+  awk -v name="$name" -v bytes="$bytes" -v wall="$wall" -v kb="$kb" -v kind="$kind" 'BEGIN {
+    n = split(wall, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i];
+    if (s <= 0) s = 0.005;
+    mbs = bytes / s / 1e6; per = kb * 1024 / bytes;
+    if (kind == "sort") { target = "< 60 s, <= 9 B/B"; ok = (s < 60 && per <= 9) }
+    else                { target = ">= 100 MB/s";      ok = (mbs >= 100) }
+    printf "%-18s %12d %9.2f %10.1f %12.2f  %s %s\n", name, bytes, s, mbs, per, target, ok ? "met" : "MISSED"
+  }'
+}
+
+run line_number_msb "$work/raw" stream "$bin/line_number_msb" raw numbered_msb
+run line_number_lsb "$work/raw" stream "$bin/line_number_lsb" raw english_lf
+run control_filter "$work/english_lf" stream "$bin/control_filter" english_lf filtered
+run context_sort_line "$work/english_lf" sort "$bin/context_sort_line"
+run context_unsort "$work/english.out" stream "$bin/context_unsort"
+if cmp -s "$work/english_lf" "$work/english.unp"; then
+  echo "round trip (line-bounded sort, inverse): identical"
+else
+  echo "round trip (line-bounded sort, inverse): DIFFERS" >&2
+  exit 1
+fi
+run context_sort_file "$work/english_lf" sort "$bin/context_sort_file"
