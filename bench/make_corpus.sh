@@ -9,7 +9,7 @@ dir=${1:-"$(dirname "$0")/corpus"}
 mkdir -p "$dir"
 if [[ ! -s "$dir/english.txt" ]]; then
   fortunes=$(ls -d /usr/share/games/fortunes/* 2>/dev/null | grep -v -E '\.(dat|u8)$|/off$' || true)
-  cat $fortunes /usr/share/common-licenses/{GPL-3,GPL-2,LGPL-2.1,Apache-2.0,MPL-2.0,Artistic,GFDL-1.3} \
+  cat $fortunes /usr/share/common-licenses/{GPL-3,GPL-2,LGPL-2.1,Apache-2.0,MPL-2.0,Artistic,LGPL-3,MPL-1.1} \
     >"$dir/english.txt"
 fi
 if [[ ! -s "$dir/source.txt" ]]; then
