@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and tests need, if any are missing.
-# With --bench it also installs the tools the benchmarks compare against.
+# With --bench it also installs the tools the benchmarks compare against,
+# with --fuzz the compiler and runtime of the fuzz targets.
 set -euo pipefail
 pkgs=(build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev pkg-config)
+if [[ "${1:-}" == "--fuzz" ]]; then
+  pkgs+=(clang libclang-rt-14-dev)
+fi
 if [[ "${1:-}" == "--bench" ]]; then
   pkgs+=(hyperfine p7zip-full zpaq zstd xz-utils bzip2 fortunes fortunes-min linux-perf time)
 fi

@@ -10,6 +10,11 @@
 #include <vector>
 
 #include "context_sort.h"
+#include "reference_sort.h"
+
+using reference::line_less;
+using reference::reference_positions;
+using reference::unbounded_less;
 
 namespace {
 
@@ -17,41 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int LF = 0x0A;
 
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// Byte before position i, reading the start of the text as one LF.
-int before(const Bytes& t, std::int64_t i) { return i < 0 ? LF : static_cast<std::int8_t>(t[i]); }
-
-// Line-bounded: compare backwards until the first context meets a LF or the
-// bytes differ; equal keys by position.
-bool line_less(const Bytes& t, std::int64_t a, std::int64_t b) {
-  if (a == b) return false;
-  for (std::int64_t k = 1;; ++k) {
-    const int x = before(t, a - k), y = before(t, b - k);
-    if (x != y) return x < y;
-    if (x == LF) return a < b;
-  }
-}
-
-// Unbounded: compare backwards to the first difference; a context that ends
-// at the start-of-text LF sorts before one that goes on.
-bool unbounded_less(const Bytes& t, std::int64_t a, std::int64_t b) {
-  if (a == b) return false;
-  for (std::int64_t k = 1;; ++k) {
-    const int x = before(t, a - k), y = before(t, b - k);
-    if (x != y) return x < y;
-    if (a - k < 0) return true;
-    if (b - k < 0) return false;
-  }
-}
-
-std::vector<std::int64_t> reference_positions(const Bytes& t, ContextOrder order) {
-  std::vector<std::int64_t> pos(t.size());
-  std::iota(pos.begin(), pos.end(), 0);
-  std::sort(pos.begin(), pos.end(), [&](std::int64_t a, std::int64_t b) {
-    return order == ContextOrder::line_bounded ? line_less(t, a, b) : unbounded_less(t, a, b);
-  });
-  return pos;
-}
 
 template <class Index>
 std::vector<std::int64_t> fast_positions(const Bytes& t, ContextOrder order) {
