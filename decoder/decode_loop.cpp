@@ -10,7 +10,7 @@ const char* describe(ByteStatus s) {
     case ByteStatus::ok: return "ok";
     case ByteStatus::damaged_state: return "the range coder reached a state no valid stream reaches";
     case ByteStatus::target_beyond_total: return "the coded value lies beyond every byte's interval";
-    case ByteStatus::endless_reset: return "the stream ends inside an endless run of 0xFF bytes";
+    case ByteStatus::endless_reset: return "the compressed file ends too early (truncated)";
   }
   return "unknown";
 }

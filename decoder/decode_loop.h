@@ -14,7 +14,7 @@ enum class ByteStatus {
   ok,
   damaged_state,        // range 0 or code >= range before the target
   target_beyond_total,  // the target lies beyond the frequencies of all 256 byte values
-  endless_reset,        // the 0xFF-run reset would repeat for ever past the end of the file
+  endless_reset,        // the file ended: the 0xFF-run reset would repeat for ever on end-of-file fillers
 };
 
 // Text for a failed status, e.g. "the coder's state is invalid".
