@@ -1,0 +1,197 @@
+// Golden hashes: fixed inputs compressed at fixed settings must give the
+// same compressed bytes, to the bit, in every build (default flags,
+// -O3 -march=native, gcc and clang).  The compressed bytes are the model's
+// arithmetic made visible: a changed hash means a changed model or coder, and
+// so files that older or newer decoders would misread.  Each output is also
+// decoded, so a failure says whether the build is merely different or broken.
+//
+// To add a case: add the row with an empty hash, run with TAV_GOLDEN_PRINT=1
+// on a build of the last commit whose bits are known good, paste the printed
+// row.  Never update an existing hash to make a failure pass.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "container_io.h"
+#include "settings.h"
+#include "sha256.h"
+
+namespace tav::test {
+namespace {
+
+// Inputs are generated from raw std::mt19937 output (its sequence is fixed by
+// the language standard) or cut from the bundled sample.
+Bytes licenses(size_t offset, size_t length) {
+  const Bytes all = read_file(std::string(TAV_SAMPLES_DIR) + "/licenses.txt");
+  if (all.size() < offset + length) return {};
+  return Bytes(all.begin() + offset, all.begin() + offset + length);
+}
+
+Bytes word_salad(size_t n) {
+  static const char* const words[] = {"the ",   "of ",    "and ",  "to ",    "in ",   "a ",
+                                      "is ",    "that ",  "for ",  "it ",    "as ",   "was ",
+                                      "with ",  "be ",    "by ",   "on ",    "not ",  "he ",
+                                      "this ",  "are ",   "or ",   "his ",   "from ", "at ",
+                                      "which ", "but ",   "have ", "an ",    "had ",  "they ",
+                                      "you ",   "were ",  "their ", "one ",  "all ",  "we ",
+                                      "can ",   "her ",   "has ",  "there ", "been ", "if.\n"};
+  std::mt19937 rng(7);
+  Bytes out;
+  while (out.size() < n) {
+    const std::string w = words[rng() % std::size(words)];
+    out.insert(out.end(), w.begin(), w.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes code_like(size_t n) {
+  static const char* const names[] = {"count", "node", "level", "frequency", "total", "slot"};
+  std::mt19937 rng(11);
+  Bytes out;
+  while (out.size() < n) {
+    std::string line = std::string(2 * (1 + rng() % 3), ' ');
+    const char* a = names[rng() % std::size(names)];
+    const char* b = names[rng() % std::size(names)];
+    switch (rng() % 4) {
+      case 0: line += std::string("if (") + a + " < " + b + ") return " + a + ";\n"; break;
+      case 1: line += std::string(a) + "[" + std::to_string(rng() % 64) + "] += " + b + ";\n"; break;
+      case 2: line += std::string("for (uint32_t i = 0; i < ") + b + "; ++i) {\n"; break;
+      default: line += "}\n"; break;
+    }
+    out.insert(out.end(), line.begin(), line.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+// Little-endian records: a counter, a small tag and a noisy 16-bit value.
+Bytes binary_records(size_t n) {
+  std::mt19937 rng(13);
+  Bytes out;
+  for (uint32_t i = 0; out.size() < n; ++i) {
+    const uint32_t counter = i * 12;
+    const uint32_t noise = rng();
+    const uint8_t rec[8] = {uint8_t(counter), uint8_t(counter >> 8), uint8_t(counter >> 16), 0,
+                            uint8_t(noise % 5), 0x7F, uint8_t(noise >> 8), uint8_t((noise >> 16) & 3)};
+    out.insert(out.end(), rec, rec + 8);
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes all_values(int rounds) {
+  Bytes out;
+  for (int r = 0; r < rounds; ++r)
+    for (int b = 0; b < 256; ++b) out.push_back(static_cast<uint8_t>(r % 2 ? 255 - b : (b * 7) % 256));
+  return out;
+}
+
+// The repeated random block on which order 6 meets the coder's limit.
+Bytes repeated_block() {
+  std::mt19937 rng(5);
+  Bytes block(1000);
+  for (auto& b : block) b = static_cast<uint8_t>(rng());
+  std::mt19937 r2(5 * 77);
+  Bytes text;
+  for (int c = 0; c < 100; ++c) {
+    Bytes b = block;
+    if (c % 3 == 2) b[r2() % b.size()] ^= static_cast<uint8_t>(1 + r2() % 255);
+    text.insert(text.end(), b.begin(), b.end());
+  }
+  return text;
+}
+
+struct Input {
+  const char* name;
+  Bytes text;
+};
+
+const std::vector<Input>& inputs() {
+  static const std::vector<Input> all = {
+      {"licenses-64k", licenses(0, 65536)},
+      {"licenses-tail", licenses(120000, 24000)},
+      {"word-salad", word_salad(40000)},
+      {"code-like", code_like(30000)},
+      {"binary-records", binary_records(24000)},
+      {"all-values", all_values(16)},
+      {"repeated-block", repeated_block()},
+  };
+  return all;
+}
+
+// `expected`: the SHA-256 of the whole compressed file, or "stops at N" for
+// a setting that cannot code the input (the compressor must detect it at
+// byte N and fall back to another order).
+struct Case {
+  const char* input;
+  uint32_t order;
+  uint32_t memory_mb;
+  const char* expected;
+};
+
+const Case CASES[] = {
+    {"licenses-64k", 0, 16, "7eea16e50e438da9cf2dfa708a8dfd6f5b5e4f632ed3cba46e9d6f7d11259888"},
+    {"licenses-64k", 3, 16, "2ad7f205c2162dcf49609167102c46390d0b2c6636c47adf677d74dc02db0aae"},
+    {"licenses-64k", 6, 64, "c99d4356a7926dae2a5dc773fa2b6783ef0b288e13fd9f610221b479eb771a54"},
+    {"licenses-64k", 8, 1024, "5f49798d54afbe9ca98202347202f8133fa72a1145625b0512a1711538e0223d"},
+    {"licenses-64k", 16, 1024, "06b2d9e85b26484a508b85149e51545e35561216d65585dde15297f69b362954"},
+    {"licenses-64k", 16, 1, "c373f4610c6eca174faf585593c5f733fe88c07ba5b89840f1596b56797cdc00"},
+    {"licenses-tail", 2, 8, "e189e95a53f4809dcfc9085001e73da0e3ddb1a4eda76c3544634427a93bb05d"},
+    {"licenses-tail", 5, 8, "e933f21c38533b08d65e9761f5d7936d28905b2bc42cd3639b57f8a43d584b46"},
+    {"licenses-tail", 12, 2, "a3a4cf168e5120f71148e2b611df4fb3830e3448c0169e0da907caf3beb6d6d6"},
+    {"word-salad", 1, 8, "0ac80f047f69a47d083fbdae8028c3b70f4135094d1b40be176ef4bed88c3aa0"},
+    {"word-salad", 4, 8, "6a0a4cd171e4c3be3e83c588961a98eea83de001a6682af019a46710fc558e0c"},
+    {"word-salad", 8, 8, "6955824fc9b0c8bca3a3226b18af0b9b73005b61d38a75fb043019f4400d90f1"},
+    {"code-like", 3, 8, "891ce09472c6e1395faae1ad3c22807c12d6ceeebaf605c606cd7809b71bc5a2"},
+    {"code-like", 6, 8, "09821ff42536916b3d3b73a177ac3e16c332172b8c8116a6622d9aabe7e2c802"},
+    {"code-like", 24, 8, "b023feeaf65f88e5979ecb056ffde1cb7971860c6f417822159dc9547b354dd5"},
+    {"binary-records", 0, 4, "fce0caf863328e460bf0aad1336786d514c2a0fc7ce267ca955309ca944b0ff1"},
+    {"binary-records", 2, 4, "56bdf5a6ee8579e366d9b4a2da563be419d05848e4c1e97fd1ff917a0a1e36fc"},
+    {"binary-records", 4, 4, "765b7cb66092f8785a19d0efc2dc00618002901e458af7a4e4ab3d07673ffc5d"},
+    {"binary-records", 8, 1, "3ae6ddb60f50cc700fa15b78fe2d8b62648b6dcc675f7124461b76d9c2cbbd10"},
+    {"all-values", 0, 1, "a025fefaf2e1d6acc7e0fa5cdf507f59be6e74a1b5c077fcc795de356dce074a"},
+    {"all-values", 1, 1, "bf83c07bb5a58b1eda5e3378244898eb7e85511ea488955c8aef1c8a170c3791"},
+    {"all-values", 7, 1, "01a3eb06fcd11041c86d855c2a9c22f32e27b83ec2ea20fa4f8d9122a6bae9e6"},
+    {"repeated-block", 6, 8, "stops at 74032"},
+    {"repeated-block", 5, 8, "2e00f5ed0e385ac41ee455839fe83b5dafb6c782e5c2b7a1091d42659db0abfc"},
+    {"repeated-block", 0, 8, "f98f61e7876f007d32706b59d82a3a7392d4cf63bdda46d0d24a6afdac3e2be0"},
+};
+
+const Bytes& input_named(const std::string& name) {
+  for (const Input& in : inputs())
+    if (name == in.name) return in.text;
+  ADD_FAILURE() << "no input " << name;
+  static const Bytes none;
+  return none;
+}
+
+TEST(GoldenHashes, CompressedBytesNeverChange) {
+  ASSERT_TRUE(set_numeric_mode());
+  for (const Input& in : inputs()) ASSERT_FALSE(in.text.empty()) << in.name;
+  const bool print = std::getenv("TAV_GOLDEN_PRINT") != nullptr;
+  for (const Case& c : CASES) {
+    SCOPED_TRACE(std::string(c.input) + " order " + std::to_string(c.order) + " " +
+                 std::to_string(c.memory_mb) + " MB");
+    const Bytes& text = input_named(c.input);
+    const Compressed z = compress_text(text, c.order, c.memory_mb);
+    std::string actual;
+    if (z.enc.status == EncodeStatus::ok) {
+      actual = sha256_hex(z.file.data(), z.file.size());
+      const Decompressed d = decompress_file(z.file);
+      EXPECT_EQ(d.result.status, ByteStatus::ok) << "the compressed file does not decode";
+      EXPECT_TRUE(d.text == text) << "the compressed file decodes to another text";
+    } else {
+      actual = "stops at " + std::to_string(z.enc.position);
+    }
+    if (print)
+      std::printf("    {\"%s\", %u, %u, \"%s\"},\n", c.input, c.order, c.memory_mb, actual.c_str());
+    EXPECT_EQ(actual, c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace tav::test
