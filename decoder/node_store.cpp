@@ -1,8 +1,13 @@
 #include "node_store.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#endif
 
 namespace tav {
 
@@ -18,6 +23,8 @@ NodeStore::RefusalHandler g_refusal_handler = nullptr;
 
 Ref make_ref(uint32_t page, uint32_t slot) { return NODE_REF_FLAG | (page << 8) | slot; }
 
+constexpr size_t CHUNK_BYTES = 2 * size_t{BLOCK_BYTES};  // one huge page on x86-64 and aarch64
+
 }  // namespace
 
 void NodeStore::set_block_refusal_handler(RefusalHandler h) { g_refusal_handler = h; }
@@ -25,14 +32,26 @@ void NodeStore::set_block_refusal_handler(RefusalHandler h) { g_refusal_handler 
 NodeStore::~NodeStore() { free_blocks(); }
 
 void NodeStore::free_blocks() {
-  for (uint8_t* b : blocks_) std::free(b);
+  for (void* c : chunks_) std::free(c);
+  chunks_.clear();
   blocks_.clear();
+  spare_block_ = nullptr;
+  std::free(page_class_);
+  page_class_ = nullptr;
 }
 
 void NodeStore::reset(uint32_t memory_mb) {
   assert(memory_mb <= MAX_MEMORY_MB);
   free_blocks();
   blocks_.reserve(memory_mb);
+  // Zeroed and untouched until pages are handed out: large tables cost only
+  // the part that the run uses.
+  page_class_ = static_cast<uint16_t*>(
+      std::calloc(std::max<size_t>(size_t{memory_mb} * PAGES_PER_BLOCK, 1), sizeof(uint16_t)));
+  if (page_class_ == nullptr) {
+    if (g_refusal_handler != nullptr) g_refusal_handler();
+    report_block_refusal();
+  }
   blocks_left_ = memory_mb;
   pages_used_ = 0;
   for (uint32_t k = 0; k < CLASS_COUNT; ++k) {
@@ -41,18 +60,36 @@ void NodeStore::reset(uint32_t memory_mb) {
   }
 }
 
+// A block for the store: the spare half of the last chunk, or the first half
+// of a new one.  The system is asked only here, so it is asked for memory
+// only when the budget allows another block.
+uint8_t* NodeStore::new_block() {
+  if (spare_block_ != nullptr) {
+    uint8_t* const b = spare_block_;
+    spare_block_ = nullptr;
+    return b;
+  }
+  void* const chunk = std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES);
+  if (chunk == nullptr) {
+    if (g_refusal_handler != nullptr) g_refusal_handler();
+    report_block_refusal();
+  }
+#if defined(MADV_HUGEPAGE)
+  madvise(chunk, CHUNK_BYTES, MADV_HUGEPAGE);  // advice only; a refusal changes nothing
+#endif
+  chunks_.push_back(chunk);
+  spare_block_ = static_cast<uint8_t*>(chunk) + BLOCK_BYTES;
+  return static_cast<uint8_t*>(chunk);
+}
+
 // Pages are handed out in address order, block after block, so the list of
 // free pages is always the tail of the newest block: a counter stands for it.
 bool NodeStore::take_page(uint32_t& page) {
   if (pages_used_ == blocks_.size() * PAGES_PER_BLOCK) {
     if (blocks_left_ == 0) return false;
-    void* const block = std::aligned_alloc(PAGE_BYTES, BLOCK_BYTES);
-    if (block == nullptr) {
-      if (g_refusal_handler != nullptr) g_refusal_handler();
-      report_block_refusal();
-    }
+    uint8_t* const block = new_block();
     --blocks_left_;
-    blocks_.push_back(static_cast<uint8_t*>(block));
+    blocks_.push_back(block);
   }
   page = pages_used_++;
   return true;
@@ -70,6 +107,7 @@ Ref NodeStore::allocate(uint32_t n) {
   if (!take_page(page)) return NULL_NODE;
   uint8_t* const p = page_address(page);
   store_u32(p, n);
+  page_class_[page] = static_cast<uint16_t>(n);
   // Thread slots 1.. in ascending order; slot 0 is handed out at once.
   const uint32_t cap = slots_per_page(n);
   for (uint32_t k = 1; k < cap; ++k) {

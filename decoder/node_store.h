@@ -12,6 +12,14 @@
 //     slots are handed out in ascending order.
 // When the budget is spent `allocate` returns NULL_NODE and the model falls
 // back to updates that need no new node.
+//
+// Speed: resolving a reference needs the class of its page.  Besides the
+// page header, the class is kept in a table of 2 bytes per page, so that the
+// lookup hits a small, hot array instead of missing on a header line in the
+// middle of node memory.  Blocks are taken from 2 MB chunks marked for huge
+// pages, which keeps the TLB from missing on every level of every byte; a
+// chunk's second block is still counted against the budget only when the
+// store needs it.
 #pragma once
 
 #include <cstdint>
@@ -52,15 +60,12 @@ class NodeStore {
   void release(Ref node, uint32_t n);
 
   uint8_t* address(Ref node) const {
-    const uint32_t page = (node & ~NODE_REF_FLAG) >> 8;
-    uint8_t* const p = page_address(page);
-    return p + PAGE_HEADER_BYTES + (node & 0xFFu) * node_bytes(load_u32(p));
+    const uint32_t page = page_of(node);
+    return page_address(page) + PAGE_HEADER_BYTES + (node & 0xFFu) * node_bytes(page_class_[page]);
   }
 
-  // Size class of the page that holds the node.
-  uint32_t symbol_count(Ref node) const {
-    return load_u32(page_address((node & ~NODE_REF_FLAG) >> 8));
-  }
+  // Size class of the page that holds the node (equal to its page header).
+  uint32_t symbol_count(Ref node) const { return page_class_[page_of(node)]; }
 
   uint32_t pages_used() const { return pages_used_; }
   uint32_t blocks_left() const { return blocks_left_; }
@@ -76,13 +81,18 @@ class NodeStore {
   static void set_block_refusal_handler(RefusalHandler h);
 
  private:
+  static uint32_t page_of(Ref node) { return (node & ~NODE_REF_FLAG) >> 8; }
   uint8_t* page_address(uint32_t page) const {
     return blocks_[page / PAGES_PER_BLOCK] + (page % PAGES_PER_BLOCK) * PAGE_BYTES;
   }
   bool take_page(uint32_t& page);
+  uint8_t* new_block();
   void free_blocks();
 
-  std::vector<uint8_t*> blocks_;
+  std::vector<uint8_t*> blocks_;  // 1 MB blocks in reservation order
+  std::vector<void*> chunks_;     // the 2 MB allocations that hold them
+  uint8_t* spare_block_ = nullptr;  // second half of the newest chunk, not yet reserved
+  uint16_t* page_class_ = nullptr;  // class of every page the budget allows
   uint32_t blocks_left_ = 0;
   uint32_t pages_used_ = 0;
   uint32_t free_head_[CLASS_COUNT] = {};   // first free slot of each class, or NULL_NODE
