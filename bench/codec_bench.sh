@@ -36,7 +36,7 @@ for file in "$corpus"/*; do
   echo "$(basename "$file") ($in bytes)      size        bits     compress   peak    decompress  peak"
   cp "$file" "$work/in"
   # tav
-  measure "$tav_e" "$work/in" "$work/in.tav" "${tav_opts[@]}"
+  measure "$tav_e" -f "$work/in" -o "$work/in.tav" "${tav_opts[@]}"
   c=($SECS $PEAK_KB)
   (cd "$work" && measure "$tav_d" in.tav out.unp)
   cmp -s "$work/in" "$work/out.unp" || { echo "tav round trip FAILED on $file"; exit 1; }

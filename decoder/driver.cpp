@@ -6,9 +6,12 @@
 //   "You'd just wasted %i.%03is; %ik of reserved memory left unused.\n"
 //   "%6i %5ik/%4ik %i.%03is\n"  (compressed bytes, node pages, unused, time)
 // Exit status: 0 on success, 1 for usage and file errors, 2 for a damaged or
-// unsupported compressed file.
+// unsupported compressed file.  Each failure prints its fixed message on
+// standard output and one line on standard error that names the file and the
+// reason, for scripts that keep standard output for the report.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -35,6 +38,12 @@ uint32_t tick_ms() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// The standard-error line of a failure: "tav_d: <file>: <reason>".
+void explain(const std::string& file, const std::string& reason) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tav_d: %s: %s\n", file.c_str(), reason.c_str());
+}
+
 [[noreturn]] void stop(int status) {
   std::fflush(stdout);
   std::exit(status);
@@ -47,6 +56,7 @@ bool same_file(const char* a, const char* b) {
 }
 
 struct Run {
+  std::string input_name;
   ContainerHeader header;
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
@@ -70,19 +80,22 @@ ContainerHeader read_header(std::FILE* in) {
 }
 
 // Header values this build cannot decode, checked before any output exists.
-void check_header(const ContainerHeader& h) {
+void check_header(const ContainerHeader& h, const std::string& name) {
   if (h.text_length > MAX_TEXT_LENGTH) {
     std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
                 h.text_length, MAX_TEXT_LENGTH);
+    explain(name, "invalid header: text length beyond the supported maximum");
     stop(EXIT_BAD_INPUT);
   }
   if (h.memory_mb == 0) {
     std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
+    explain(name, "invalid header: memory budget of 0M");
     stop(EXIT_BAD_INPUT);
   }
   if (h.memory_mb > MAX_MEMORY_MB) {
     std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
                 h.memory_mb, MAX_MEMORY_MB);
+    explain(name, "invalid header: memory budget beyond the supported maximum");
     stop(EXIT_BAD_INPUT);
   }
 }
@@ -90,14 +103,16 @@ void check_header(const ContainerHeader& h) {
 // Writes decoded bytes through a buffer; a failed write ends the run.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(std::FILE* f) : f_(f) { buf_.reserve(1 << 16); }
+  OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
   void put(uint8_t b) {
     buf_.push_back(b);
     if (buf_.size() == buf_.capacity()) flush();
   }
   void flush() {
     if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
+      const int err = errno;
       std::printf("\nCannot write output file.\n");
+      explain(name_, std::string("cannot write: ") + std::strerror(err));
       stop(EXIT_USAGE_OR_IO);
     }
     buf_.clear();
@@ -105,13 +120,14 @@ class OutputBuffer {
 
  private:
   std::FILE* f_;
+  std::string name_;
   std::vector<uint8_t> buf_;
 };
 
 void decode_all(Run& run, uint8_t* text) {
   RangeDecoder rd;
   rd.init(run.in);
-  OutputBuffer out(run.out);
+  OutputBuffer out(run.out, run.output_name);
   uint32_t next_progress_time = run.start_time;
   for (uint32_t p = 0; p < run.header.text_length; ++p) {
     if ((p & 511u) == 0) {
@@ -127,6 +143,8 @@ void decode_all(Run& run, uint8_t* text) {
       std::printf("\nDamaged compressed file: %s at position %" PRIu32
                   " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
                   describe(st), p, run.compressed_position(rd), p);
+      explain(run.input_name, std::string("damaged: ") + describe(st) + " at position " +
+                                  std::to_string(p));
       std::fclose(run.out);
       stop(EXIT_BAD_INPUT);
     }
@@ -159,11 +177,14 @@ int decode_file(int argc, char** argv) {
   Run run;
   run.in = std::fopen(argv[1], "rb");
   if (run.in == nullptr) {
+    const int err = errno;
     std::printf("Cannot open compressed file.\n");
+    explain(argv[1], std::string("cannot open: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
   }
+  run.input_name = argv[1];
   run.header = read_header(run.in);
-  check_header(run.header);
+  check_header(run.header, run.input_name);
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
@@ -171,6 +192,7 @@ int decode_file(int argc, char** argv) {
   if (text == nullptr) {
     std::printf("Cannot allocate %" PRIu32 " bytes for the decoded text.\n",
                 run.header.text_length);
+    explain(run.input_name, "no memory for the decoded text");
     return EXIT_USAGE_OR_IO;
   }
 
@@ -178,11 +200,14 @@ int decode_file(int argc, char** argv) {
   if (same_file(argv[1], run.output_name.c_str())) {
     std::printf("Output file \"%s\" is the compressed file itself; name another destination.\n",
                 run.output_name.c_str());
+    explain(run.output_name, "is the compressed file itself");
     return EXIT_USAGE_OR_IO;
   }
   run.out = std::fopen(run.output_name.c_str(), "wb");
   if (run.out == nullptr) {
+    const int err = errno;
     std::printf("Cannot create output file.\n");
+    explain(run.output_name, std::string("cannot create: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
   }
 
@@ -198,7 +223,9 @@ int decode_file(int argc, char** argv) {
 
   std::fclose(run.in);
   if (std::fclose(run.out) != 0) {
+    const int err = errno;
     std::printf("Cannot write output file.\n");
+    explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
   }
   return 0;

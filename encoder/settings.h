@@ -1,4 +1,4 @@
-// Compressor settings: defaults, limits and the order of fallbacks.
+// Compressor settings: defaults, presets, limits and the order of fallbacks.
 #pragma once
 
 #include <cstdint>
@@ -6,11 +6,26 @@
 
 namespace tav {
 
-// Defaults measured on English text; see the README.
-inline constexpr uint32_t DEFAULT_ORDER = 8;
-inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 // level_limit is a 16-bit field holding order + 1.
 inline constexpr uint32_t MAX_ORDER = 65534;
+
+struct Preset {
+  uint32_t order;
+  uint32_t memory_mb;
+};
+
+// Presets -1 .. -9, measured on English text, source code and machine code
+// (see the README's table).  Without a preset or explicit settings tav_e
+// uses DEFAULT_PRESET.
+inline constexpr int MIN_PRESET = 1;
+inline constexpr int MAX_PRESET = 9;
+inline constexpr int DEFAULT_PRESET = 6;
+
+// The settings of preset `level`, MIN_PRESET <= level <= MAX_PRESET.
+Preset preset(int level);
+
+inline constexpr uint32_t DEFAULT_ORDER = 8;
+inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 
 // Orders to try, in turn, when `order` cannot code an input: the requested one,
 // then its neighbours (below first, up to two steps away), then order 0, which

@@ -11,7 +11,7 @@ input=${1:-samples/licenses.txt}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 shift || true
-build/encoder/tav_e "$input" "$tmp/sample.tav" "$@"
+build/encoder/tav_e "$input" -o "$tmp/sample.tav" "$@"
 (cd "$tmp" && "$OLDPWD/build/decoder/tav_d" sample.tav sample.unp | tr '\r' '\n' | tail -n 2)
 cmp "$input" "$tmp/sample.unp" && echo "round trip: identical"
 in=$(stat -c %s "$input"); out=$(stat -c %s "$tmp/sample.tav")

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,9 +49,12 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs `exe args` in the test directory.
-  Result run(const std::string& exe, const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + exe + "' " + args + " >stdout.txt 2>stderr.txt";
+  // Runs `exe args` in the test directory, standard input from `input` (a
+  // file there) or from /dev/null.
+  Result run(const std::string& exe, const std::string& args, const std::string& input = "") {
+    const std::string cmd = "cd '" + dir_.string() + "' && '" + exe + "' " + args + " <" +
+                            (input.empty() ? "/dev/null" : "'" + input + "'") +
+                            " >stdout.txt 2>stderr.txt";
     const int raw = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
@@ -61,7 +65,9 @@ class Cli : public ::testing::Test {
     return r;
   }
   Result tav_d(const std::string& args) { return run(TAV_D_PATH, args); }
-  Result tav_e(const std::string& args) { return run(TAV_E_PATH, args); }
+  Result tav_e(const std::string& args, const std::string& input = "") {
+    return run(TAV_E_PATH, args, input);
+  }
   fs::path path(const std::string& name) const { return dir_ / name; }
 
   // A container with no text: text_length 0, then level_limit, memory_mb and
@@ -100,11 +106,13 @@ TEST_F(Cli, DecoderUsageAndFileErrors) {
   r = tav_d("missing.tav");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Cannot open compressed file.\n"), std::string::npos);
+  EXPECT_EQ(r.err, "tav_d: missing.tav: cannot open: No such file or directory\n");
 
   spit(path("e.tav"), empty_container());
   r = tav_d("e.tav no/such/dir/out");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Cannot create output file.\n"), std::string::npos);
+  EXPECT_EQ(r.err, "tav_d: no/such/dir/out: cannot create: No such file or directory\n");
 }
 
 TEST_F(Cli, EmptyTextReport) {
@@ -165,19 +173,46 @@ TEST_F(Cli, InvalidHeaders) {
     const Result r = tav_d("bad.tav out");
     EXPECT_EQ(r.status, 2) << c.message;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.rfind("tav_d: bad.tav: invalid header: ", 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(path("out")));
   }
 }
 
-TEST_F(Cli, CompressDecompressAndReport) {
+std::string small_text() {
   std::string text;
   for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i % 37) + " of a small text\n";
+  return text;
+}
+
+// Names left in the test directory other than the ones given: a failed or
+// finished run must not leave temporary files behind.
+std::vector<std::string> other_files(const fs::path& dir, std::vector<std::string> expected) {
+  std::vector<std::string> extra;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (std::find(expected.begin(), expected.end(), name) == expected.end()) extra.push_back(name);
+  }
+  return extra;
+}
+
+TEST_F(Cli, CompressDecompressAndReport) {
+  const std::string text = small_text();
   spit(path("t.txt"), Bytes(text.begin(), text.end()));
-  Result r = tav_e("t.txt -o 3 -m 8");
+  fs::permissions(path("t.txt"), fs::perms::owner_read | fs::perms::owner_write);
+  Result r = tav_e("t.txt --order 3 -m 8");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("bits/byte"), std::string::npos);
-  EXPECT_NE(r.out.find("order 3"), std::string::npos);
-  EXPECT_FALSE(fs::exists(path("t.txt.tav.tmp")));
+  // Messages go to standard error only; the input stays.
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("tav_e: t.txt -> t.txt.tav: " + std::to_string(text.size()) + " -> "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("bits/byte"), std::string::npos);
+  EXPECT_NE(r.err.find("tav_e: order 3, 8M budget"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(path("t.txt")), text);
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "t.txt.tav"}).empty());
+  // The output takes the input's permissions.
+  EXPECT_EQ(fs::status(path("t.txt.tav")).permissions(), fs::status(path("t.txt")).permissions());
+
   r = tav_d("t.txt.tav back.txt");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(slurp(path("back.txt")), text);
@@ -188,30 +223,180 @@ TEST_F(Cli, CompressDecompressAndReport) {
       << r.out;
 }
 
-TEST_F(Cli, CompressorArgumentErrors) {
+TEST_F(Cli, CompressorUsageErrors) {
+  spit(path("x"), Bytes{1, 2, 3});
   const struct {
     const char* args;
-    int status;
-    const char* text;
+    const char* err;  // the start of standard error
   } cases[] = {
-      {"-h", 0, "Usage: tav_e"},
-      {"", 1, "Usage: tav_e"},
-      {"--bogus x", 1, "unknown option"},
-      {"missing.txt", 1, "cannot open 'missing.txt'"},
-      {"x -o", 1, "needs a value"},
-      {"x -o abc", 1, "invalid value"},
-      {"x -m 0", 1, "invalid value"},
-      {"x -m 40000", 1, "invalid value"},
+      {"--bogus x", "tav_e: unknown option '--bogus'\nTry 'tav_e --help'"},
+      {"-z x", "tav_e: unknown option '-z'\n"},
+      {"x --order", "tav_e: option '--order' needs a value\n"},
+      {"x -o", "tav_e: option '-o' needs a value\n"},
+      {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..65534)\n"},
+      {"x --order 65535", "tav_e: invalid order '65535'"},
+      {"x -m 0", "tav_e: invalid memory budget '0' (allowed: 1..32767 MB)\n"},
+      {"x --memory 40000", "tav_e: invalid memory budget '40000'"},
+      {"x y", "tav_e: too many file names ('x', 'y'); name the output with -o\n"},
+      {"-c x -o y", "tav_e: -c and -o 'y' name two outputs"},
+      {"missing.txt", "tav_e: missing.txt: cannot open: No such file or directory\n"},
+      {"x -o x", "tav_e: x: the output is the input itself\n"},
+      {"x -f -o ./x", "tav_e: ./x: the output is the input itself\n"},
+      {"x -o x.tav/", "tav_e: x.tav/: cannot create: "},
   };
   for (const auto& c : cases) {
     const Result r = tav_e(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args;
-    EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << c.args << ": " << r.out << r.err;
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ":\n" << r.err;
   }
-  spit(path("same"), Bytes{1, 2, 3});
-  const Result r = tav_e("same same");
+  EXPECT_EQ(slurp(path("x")), "\x01\x02\x03");
+  EXPECT_TRUE(other_files(dir_, {"x"}).empty());
+}
+
+TEST_F(Cli, CompressorHelpAndVersion) {
+  Result r = tav_e("-h");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: tav_e [options] [INPUT|-] [-o OUTPUT]\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("  -9: order 24,  4096 MB\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(tav_e("--help").out, r.out);
+  r = tav_e("-V");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("tav_e ", 0), 0u);
+  EXPECT_EQ(tav_e("--version").out, r.out);
+}
+
+// The output must not exist: without -f nothing is touched, with -f it is
+// replaced.
+TEST_F(Cli, ExistingOutputNeedsForce) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  spit(path("t.txt.tav"), Bytes{'k', 'e', 'e', 'p'});
+  Result r = tav_e("t.txt");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(fs::file_size(path("same")), 3u);
+  EXPECT_EQ(r.err, "tav_e: t.txt.tav: already exists; use -f to overwrite\n");
+  EXPECT_EQ(slurp(path("t.txt.tav")), "keep");
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "t.txt.tav"}).empty());
+
+  r = tav_e("-f -q t.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // -q: no report
+  ASSERT_EQ(tav_d("t.txt.tav back.txt").status, 0);
+  EXPECT_EQ(slurp(path("back.txt")), text);
+}
+
+// Standard input to standard output, with '-' and with no name; -c writes a
+// named input to standard output.  All give the same bytes, and nothing but
+// the compressed bytes reaches standard output.
+TEST_F(Cli, StandardInputToStandardOutput) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  const Result dash = tav_e("-5 -", "t.txt");
+  ASSERT_EQ(dash.status, 0) << dash.err;
+  EXPECT_NE(dash.err.find("tav_e: (stdin) -> (stdout): " + std::to_string(text.size()) + " -> "),
+            std::string::npos)
+      << dash.err;
+  const Result none = tav_e("-5 -q", "t.txt");
+  ASSERT_EQ(none.status, 0);
+  EXPECT_EQ(none.err, "");
+  const Result c = tav_e("-5 -c t.txt");
+  ASSERT_EQ(c.status, 0);
+  const Result o = tav_e("-5 t.txt -o -");
+  ASSERT_EQ(o.status, 0);
+  EXPECT_EQ(none.out, dash.out);
+  EXPECT_EQ(c.out, dash.out);
+  EXPECT_EQ(o.out, dash.out);
+  EXPECT_TRUE(other_files(dir_, {"t.txt"}).empty());
+
+  spit(path("s.tav"), Bytes(dash.out.begin(), dash.out.end()));
+  ASSERT_EQ(tav_d("s.tav back.txt").status, 0);
+  EXPECT_EQ(slurp(path("back.txt")), text);
+  // Empty standard input gives a valid container of an empty text.
+  const Result empty = tav_e("-q");
+  ASSERT_EQ(empty.status, 0);
+  spit(path("e.tav"), Bytes(empty.out.begin(), empty.out.end()));
+  ASSERT_EQ(tav_d("e.tav e.txt").status, 0);
+  EXPECT_EQ(fs::file_size(path("e.txt")), 0u);
+}
+
+TEST_F(Cli, PresetsAndExplicitSettings) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  const struct {
+    const char* args;
+    const char* settings;
+  } cases[] = {
+      {"", "order 8, 1024M budget"},
+      {"-1", "order 2, 64M budget"},
+      {"--fast", "order 2, 64M budget"},
+      {"-9", "order 24, 4096M budget"},
+      {"--best", "order 24, 4096M budget"},
+      {"-2 -7", "order 12, 2048M budget"},
+      {"--order 5 -9", "order 5, 4096M budget"},
+      {"-m 3 -1", "order 2, 3M budget"},
+      {"-kfq1", ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = tav_e(std::string(c.args) + " -f t.txt");
+    ASSERT_EQ(r.status, 0) << c.args << ": " << r.err;
+    if (*c.settings == '\0')
+      EXPECT_EQ(r.err, "") << c.args;
+    else
+      EXPECT_NE(r.err.find("tav_e: " + std::string(c.settings)), std::string::npos) << c.args << ": " << r.err;
+  }
+}
+
+TEST_F(Cli, VerifyDecodesTheResult) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  Result r = tav_e("-t t.txt -o c.tav");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(", verified\n"), std::string::npos) << r.err;
+  ASSERT_EQ(tav_d("c.tav back.txt").status, 0);
+  EXPECT_EQ(slurp(path("back.txt")), text);
+  r = tav_e("--verify -c", "t.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, slurp(path("c.tav")));
+}
+
+// Compressed data is never written to a terminal unless forced (`script`
+// gives the program a terminal as its standard output).
+TEST_F(Cli, RefusesCompressedDataOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  spit(path("t.txt"), Bytes{'a', 'b', 'c'});
+  const std::string tav_e = std::string("'") + TAV_E_PATH + "'";
+  Result r = run("script", "-qec \"" + tav_e + " -c t.txt\" /dev/null");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("tav_e: t.txt: compressed data not written to a terminal; use -o FILE, or -f"),
+            std::string::npos)
+      << r.out;
+  r = run("script", "-qec \"" + tav_e + " -q <t.txt\" /dev/null");
+  EXPECT_EQ(r.status, 1);
+  r = run("script", "-qec \"" + tav_e + " -q -f -c t.txt\" /dev/null");
+  EXPECT_EQ(r.status, 0);
+}
+
+// An output that cannot be created (the tests run as root, so a directory's
+// permissions would not stop them): nothing is written, status 1, and the
+// message names the output.
+TEST_F(Cli, OutputThatCannotBeCreated) {
+  spit(path("t.txt"), Bytes{'a', 'b', 'c'});
+  const struct {
+    const char* output;
+    const char* reason;
+  } cases[] = {
+      {"t.txt/c.tav", "Not a directory"},
+      {"no/such/dir/c.tav", "No such file or directory"},
+      {"/proc/tav_e_test/c.tav", "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    const Result r = tav_e(std::string("t.txt -o ") + c.output);
+    EXPECT_EQ(r.status, 1) << c.output;
+    EXPECT_EQ(r.err, std::string("tav_e: ") + c.output + ": cannot create: " + c.reason + "\n");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(other_files(dir_, {"t.txt"}).empty());
 }
 
 // At order 6 this input meets a zero-width interval at byte 74032: the
@@ -228,14 +413,20 @@ TEST_F(Cli, CompressorFallsBackToAnotherOrder) {
     text.insert(text.end(), b.begin(), b.end());
   }
   spit(path("rep.bin"), text);
-  Result r = tav_e("rep.bin -o 6");
+  Result r = tav_e("rep.bin --order 6 -t");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("order 6 cannot code 'rep.bin' at byte 74032"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("order 5 (the requested order cannot code this input)"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.err.find("tav_e: order 6 cannot code 'rep.bin' at byte 74032"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tav_e: order 5 (the requested order cannot code this input)"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(other_files(dir_, {"rep.bin", "rep.bin.tav"}).empty());
   r = tav_d("rep.bin.tav back.bin");
   ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Using model order 5."), std::string::npos);
   EXPECT_EQ(slurp(path("back.bin")), std::string(text.begin(), text.end()));
+  // Through standard output the retry happens before anything is written.
+  r = tav_e("--order 6 -", "rep.bin");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, slurp(path("rep.bin.tav")));
 }
 
 // Damaged and truncated files end with a message or with decoded bytes,
@@ -244,7 +435,7 @@ TEST_F(Cli, DamagedFilesNeverCrash) {
   std::string text;
   for (int i = 0; i < 3000; ++i) text += "word" + std::to_string(i * 7 % 101) + " ";
   spit(path("t.txt"), Bytes(text.begin(), text.end()));
-  ASSERT_EQ(tav_e("t.txt c.tav -o 4").status, 0);
+  ASSERT_EQ(tav_e("t.txt -o c.tav --order 4").status, 0);
   const std::string good = slurp(path("c.tav"));
   std::mt19937 rng(11);
   for (int trial = 0; trial < 12; ++trial) {
@@ -260,6 +451,7 @@ TEST_F(Cli, DamagedFilesNeverCrash) {
     if (r.status == 2) {
       EXPECT_NE(r.out.find("Damaged compressed file"), std::string::npos) << r.out;
       EXPECT_NE(r.out.find("at position"), std::string::npos);
+      EXPECT_EQ(r.err.rfind("tav_d: bad.tav: damaged: ", 0), 0u) << r.err;
     }
   }
   // An all-0xFF stream drives the decoder into its damaged states at once.

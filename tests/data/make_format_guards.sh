@@ -4,6 +4,8 @@
 # them: these files are the guard that every later build still decodes what
 # earlier builds wrote.  A change that breaks them breaks users' files.
 #   tests/data/make_format_guards.sh TAV_E TAV_D_BINARY OUT_DIR
+# (The tav_e command line below is that of e6eb183; today's is
+#  tav_e IN -o OUT --order N -m MB.)
 # TAV_D_BINARY is any executable; a slice of its machine code is the binary
 # sample.  Writes OUT_DIR/*.tav and prints the manifest lines
 # (sha256-of-decoded-text length name) for format_guards.txt.
