@@ -2,7 +2,14 @@
 
 #include <array>
 #include <cassert>
+#include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "huge_page_allocator.h"
 
@@ -10,10 +17,65 @@ namespace {
 
 constexpr std::uint8_t LF = 0x0A;
 
+// Byte values in the order in which the sort ranks them: 0x80..0xFF, then
+// 0x00..0x7F.
+constexpr int ranked_byte(int rank) { return (rank + 0x80) & 0xFF; }
+
+// Stores that bypass the cache for tables written once front to back and
+// read only later: the written lines would otherwise first be read from
+// memory and then push the stream heads of the same pass out of the cache.
+inline void store_once(std::uint32_t* at, std::uint32_t value) {
+#if defined(__SSE2__)
+  _mm_stream_si32(reinterpret_cast<int*>(at), static_cast<int>(value));
+#else
+  *at = value;
+#endif
+}
+inline void store_once(std::uint64_t* at, std::uint64_t value) {
+#if defined(__SSE2__) && defined(__x86_64__)
+  _mm_stream_si64(reinterpret_cast<long long*>(at), static_cast<long long>(value));
+#else
+  *at = value;
+#endif
+}
+inline void stores_done() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+// Collects output a block at a time, so that the sink sees few large pieces.
+class OutputBlock {
+ public:
+  explicit OutputBlock(const ByteSink& sink) : sink_(sink) { bytes_.reserve(CAPACITY); }
+  void append(const std::uint8_t* p, std::size_t length) {
+    if (bytes_.size() + length > CAPACITY) flush();
+    if (length > CAPACITY) {
+      sink_(std::span<const std::uint8_t>(p, length));
+      return;
+    }
+    bytes_.insert(bytes_.end(), p, p + length);
+  }
+  void flush() {
+    if (!bytes_.empty()) sink_(bytes_);
+    bytes_.clear();
+  }
+
+ private:
+  static constexpr std::size_t CAPACITY = std::size_t(1) << 20;
+  const ByteSink& sink_;
+  std::vector<std::uint8_t> bytes_;
+};
+
+// ---------------------------------------------------------------------------
+// Texts of 2^32 bytes and more: one successor step per byte.
+//
 // Chains jump through the successor table at random, so one chain at a time
 // waits a full memory latency per byte.  Following several chains side by
 // side, each prefetching its next entry, lets those waits overlap; a window
 // of buffered chains keeps the output in order.
+namespace wide {
+
 constexpr std::size_t WALKERS = 32;
 constexpr std::size_t WINDOW = 128;  // chains begun but not yet written
 
@@ -28,7 +90,7 @@ BigVector<Entry> successor_table(std::span<const std::uint8_t> t, std::uint64_t&
   for (std::size_t i = 0; i < n; ++i) table[i] = counter[t[i]]++;
   std::uint64_t total = 0;
   for (int k = 0; k < 256; ++k) {
-    const int c = (k + 0x80) & 0xFF;  // 0x80..0xFF, then 0x00..0x7F
+    const int c = ranked_byte(k);
     const std::uint64_t count = counter[c];
     counter[c] = total;
     total += count;
@@ -93,12 +155,265 @@ void follow_chains(const BigVector<Entry>& table, std::uint64_t lf_block, std::u
   assert(flushed == lf_count);
 }
 
-}  // namespace
-
-void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+void unsort(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
   std::uint64_t lf_block = 0;
   const auto table = successor_table(sorted, lf_block);
   std::uint64_t lf_count = 0;
   for (const std::uint8_t c : sorted) lf_count += c == LF;
   follow_chains(table, lf_block, lf_count, sink);
+}
+
+}  // namespace wide
+
+// ---------------------------------------------------------------------------
+// Texts shorter than 2^32 bytes: four bytes per successor step.
+//
+// Write S for the successor table and w2(p) = T[p] T[S p] for the two bytes
+// met from p.  S is increasing over the indices that hold one byte value
+// (its block of successors is filled in index order), and likewise S^2 is
+// increasing over the indices that share one pair w2, with values filling the
+// block of contexts that begin with that pair reversed:
+//
+//   S^2[p] = C2(w2(p)) + (number of indices q < p with w2(q) = w2(p)).
+//
+// So S^2 comes from counting, like S, without S itself: one pass finds T[S p]
+// by walking each byte's block of T in order (256 sequential streams), a
+// pass before it counts the pairs.  Then each index p gets the entry
+//
+//   (S^4[p], T[p] T[S p] T[S^2 p] T[S^3 p]),  S^4[p] = S^2[S^2[p]],
+//
+// where the reads at S^2[p] again run through one increasing stream per
+// pair.  All table building is thus sequential or stream-like; only the
+// chains themselves jump at random, and each jump yields four bytes.  A
+// chain stops at the first LF within the four.
+namespace narrow {
+
+using Index = std::uint32_t;
+
+// Chains followed side by side: each waits for one memory access per step,
+// so enough of them keep the memory system busy.  WINDOW bounds the chains
+// begun but not yet written, in output order.
+constexpr std::size_t WALKERS = 64;
+constexpr std::size_t WINDOW = 256;
+
+// Entry p of the chain table: S^4[p] in the high half, the four bytes met
+// from p in the low half, the first one lowest.  It is built in two passes:
+// the first leaves w2(p) in the lowest two bytes, the second adds the rest.
+using Entry = std::uint64_t;
+
+struct Tables {
+  BigVector<Entry> entry;
+  BigVector<Index> s2;  // S^2; needed only while the entries are completed
+  Index lf_block = 0;   // C(LF): where the successors of LFs begin
+  Index lf_count = 0;
+};
+
+// The sequential passes over T split it into two halves walked side by
+// side.  Counting through a table makes each step wait for the previous
+// store when the same byte repeats, which sorted text does all the time; two
+// independent halves keep two such chains going at once.
+Tables pair_tables(std::span<const std::uint8_t> t) {
+  const std::size_t n = t.size();
+  const std::size_t half = n / 2;
+  const std::uint8_t* text = t.data();
+
+  // Byte counts, of the first half and of the whole text.
+  std::array<std::array<Index, 256>, 4> part{};
+  {
+    std::size_t i = 0;
+    for (; i + 2 <= half; i += 2) {
+      ++part[0][text[i]];
+      ++part[1][text[i + 1]];
+    }
+    for (; i < half; ++i) ++part[0][text[i]];
+    for (; i + 2 <= n; i += 2) {
+      ++part[2][text[i]];
+      ++part[3][text[i + 1]];
+    }
+    for (; i < n; ++i) ++part[2][text[i]];
+  }
+  std::array<Index, 256> count_low{}, count{};
+  for (int c = 0; c < 256; ++c) {
+    count_low[c] = part[0][c] + part[1][c];
+    count[c] = count_low[c] + part[2][c] + part[3][c];
+  }
+  // Block starts C(c): S[p] = next[T[p]]++.
+  std::array<Index, 256> next{};
+  Index total = 0;
+  for (int k = 0; k < 256; ++k) {
+    next[ranked_byte(k)] = total;
+    total += count[ranked_byte(k)];
+  }
+
+  // Pair counts.  The indices p with T[p] = a have successors filling a's
+  // block in order, so the second bytes of their pairs are the bytes of that
+  // block; the first count_low[a] of them belong to the first half.
+  std::vector<Index> pairs(65536), pairs_low(65536);  // [a * 256 + b]
+  for (int a = 0; a < 256; ++a) {
+    std::array<std::array<Index, 256>, 2> row{};
+    const std::uint8_t* x = text + next[a];
+    const std::uint8_t* const middle = x + count_low[a];
+    const std::uint8_t* const end = x + count[a];
+    auto count_to = [&](const std::uint8_t* stop) {
+      for (; x + 2 <= stop; x += 2) {
+        ++row[0][x[0]];
+        ++row[1][x[1]];
+      }
+      if (x < stop) ++row[0][*x++];
+    };
+    count_to(middle);
+    for (int b = 0; b < 256; ++b) pairs_low[a * 256 + b] = row[0][b] + row[1][b];
+    count_to(end);
+    for (int b = 0; b < 256; ++b) pairs[a * 256 + b] = row[0][b] + row[1][b];
+  }
+  // Pair blocks C2: the context of S^2[p] begins with b then a, so blocks
+  // are ordered by the rank of b, then of a.
+  std::vector<Index> next2(65536), next2_high(65536);
+  total = 0;
+  for (int kb = 0; kb < 256; ++kb) {
+    for (int ka = 0; ka < 256; ++ka) {
+      const int w = ranked_byte(ka) * 256 + ranked_byte(kb);
+      next2[w] = total;
+      next2_high[w] = total + pairs_low[w];
+      total += pairs[w];
+    }
+  }
+  std::array<Index, 256> next_high{};
+  for (int c = 0; c < 256; ++c) next_high[c] = next[c] + count_low[c];
+
+  Tables tables{BigVector<Entry>(n), BigVector<Index>(n), next[LF], count[LF]};
+  Entry* const entry = tables.entry.data();
+  Index* const s2 = tables.s2.data();
+  auto step = [&](std::size_t p, std::array<Index, 256>& successor, std::vector<Index>& successor2) {
+    const unsigned a = text[p];
+    const unsigned b = text[successor[a]++];
+    store_once(&entry[p], a | b << 8);
+    store_once(&s2[p], successor2[a * 256 + b]++);
+  };
+  for (std::size_t p = 0, q = half; p < half; ++p, ++q) {
+    step(p, next, next2);
+    step(q, next_high, next2_high);
+  }
+  if (n % 2 != 0) step(n - 1, next_high, next2_high);
+  stores_done();
+  return tables;
+}
+
+// Completes every entry: S^4[p] = S^2[y] and the pair w2(y), y = S^2[p].
+void complete_entries(Tables& tables) {
+  const std::size_t n = tables.entry.size();
+  Entry* const entry = tables.entry.data();
+  const Index* const s2 = tables.s2.data();
+  for (std::size_t p = 0; p < n; ++p) {
+    // Only the lowest two bytes of an entry are read here, and they never
+    // change, so the entries can be completed in place.
+    const Index y = s2[p];
+    entry[p] = Entry(s2[y]) << 32 | (entry[y] & 0xFFFF) << 16 | (entry[p] & 0xFFFF);
+  }
+}
+
+// How many of the four bytes of `bytes` (lowest first) a chain writes: up to
+// and including the first LF, or all four.
+inline unsigned bytes_to_write(std::uint32_t bytes, bool& ends) {
+  const std::uint32_t x = bytes ^ 0x0A0A0A0Au;  // LF bytes become zero
+  // The lowest flagged byte is the first zero byte; flags above it may be
+  // false, which does not matter.
+  const std::uint32_t zero = (x - 0x01010101u) & ~x & 0x80808080u;
+  ends = zero != 0;
+  return ends ? (__builtin_ctz(zero) >> 3) + 1 : 4;
+}
+
+// Chain k starts at C(LF) + k, the successor of the k-th LF of T.
+void follow_chains(const BigVector<Entry>& table, Index lf_block, Index lf_count, const ByteSink& sink) {
+  struct Line {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(256);
+    std::size_t length = 0;
+    bool done = false;
+  };
+  struct Walker {
+    Index p;      // index of the next entry of the chain
+    Index chain;  // which line it writes
+  };
+  const Entry* const entry = table.data();
+  std::vector<Line> line(WINDOW);
+  OutputBlock out(sink);
+  Index flushed = 0;  // chains written out
+  Index started = 0;  // chains begun
+
+  auto start = [&](Walker& w) {
+    if (started == lf_count || started == flushed + WINDOW) return false;
+    w = Walker{lf_block + started, started};
+    Line& l = line[started % WINDOW];
+    l.length = 0;
+    l.done = false;
+    __builtin_prefetch(entry + w.p);
+    ++started;
+    return true;
+  };
+
+  std::vector<Walker> active;
+  active.reserve(WALKERS);
+  for (;;) {
+    Walker w{};
+    while (active.size() < WALKERS && start(w)) active.push_back(w);
+    if (active.empty()) break;
+    for (std::size_t a = 0; a < active.size();) {
+      Walker& v = active[a];
+      const Entry e = entry[v.p];
+      Line& l = line[v.chain % WINDOW];
+      if (l.bytes.size() < l.length + 4) l.bytes.resize(2 * l.bytes.size());
+      const std::uint32_t bytes = static_cast<std::uint32_t>(e);
+      std::memcpy(l.bytes.data() + l.length, &bytes, 4);
+      bool ends = false;
+      l.length += bytes_to_write(bytes, ends);
+      if (!ends) {
+        v.p = static_cast<Index>(e >> 32);
+        __builtin_prefetch(entry + v.p);
+        ++a;
+        continue;
+      }
+      l.done = true;
+      while (flushed < started && line[flushed % WINDOW].done) {
+        const Line& f = line[flushed % WINDOW];
+        out.append(f.bytes.data(), f.length);
+        ++flushed;
+      }
+      if (start(v)) {
+        ++a;
+      } else {
+        v = active.back();
+        active.pop_back();
+      }
+    }
+  }
+  out.flush();
+  assert(flushed == lf_count);
+}
+
+void unsort(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+  Index lf_block = 0, lf_count = 0;
+  BigVector<Entry> table;
+  {
+    Tables tables = pair_tables(sorted);
+    complete_entries(tables);
+    lf_block = tables.lf_block;
+    lf_count = tables.lf_count;
+    table = std::move(tables.entry);
+  }  // S^2 goes before the chains begin
+  follow_chains(table, lf_block, lf_count, sink);
+}
+
+}  // namespace narrow
+
+}  // namespace
+
+void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+  if (sorted.size() < std::size_t(std::numeric_limits<narrow::Index>::max()))
+    narrow::unsort(sorted, sink);
+  else
+    wide::unsort(sorted, sink);
+}
+
+void unsort_context_text_wide(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+  wide::unsort(sorted, sink);
 }

@@ -1,6 +1,7 @@
 // The inverse sort: worked examples and round trips through both sorts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -20,6 +21,39 @@ Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes unsort(const Bytes& sorted) {
   Bytes out;
   unsort_context_text(sorted, [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+  return out;
+}
+
+Bytes unsort_wide(const Bytes& sorted) {
+  Bytes out;
+  unsort_context_text_wide(sorted, [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+  return out;
+}
+
+// The inverse as plainly as it can be written: the successor table from
+// counts (bytes ranked as signed values), then one chain at a time, one byte
+// per step.
+Bytes reference_unsort(const Bytes& t) {
+  const std::size_t n = t.size();
+  std::vector<std::size_t> successor(n), count(256, 0);
+  for (std::size_t i = 0; i < n; ++i) successor[i] = count[t[i]]++;
+  std::size_t total = 0;
+  for (int v = -128; v < 128; ++v) {
+    const std::uint8_t c = static_cast<std::uint8_t>(v);
+    const std::size_t k = count[c];
+    count[c] = total;
+    total += k;
+  }
+  for (std::size_t i = 0; i < n; ++i) successor[i] += count[t[i]];
+  Bytes out;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (t[j] != LF) continue;
+    std::size_t p = j;
+    do {
+      p = successor[p];
+      out.push_back(t[p]);
+    } while (t[p] != LF);
+  }
   return out;
 }
 
@@ -106,6 +140,79 @@ TEST(ContextUnsort, ArbitraryInputEndsAndNeverGrows) {
   const Bytes out = unsort(sort_text(no_final_lf, ContextOrder::line_bounded));
   EXPECT_NE(out, no_final_lf);
   EXPECT_LE(out.size(), no_final_lf.size());
+}
+
+// Inputs that stress the four-bytes-per-step table and the side-by-side
+// chains: every byte value, every line length around the step of four, long
+// runs (the counting passes split the text in two halves), cycles of the
+// successor table without a LF, lines longer than the window of chains.
+std::vector<Bytes> adversarial_inputs() {
+  std::mt19937 rng(14);
+  std::vector<Bytes> inputs{{}, {LF}, {'a'}, {0x80}, {0xFF}, {LF, LF}, {'a', LF}, {LF, 'a'}};
+  for (int c = 0; c < 256; ++c) {
+    inputs.push_back({static_cast<std::uint8_t>(c)});
+    inputs.push_back({static_cast<std::uint8_t>(c), LF});
+    inputs.push_back({LF, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c ^ 0x80)});
+  }
+  Bytes all;
+  for (int c = 255; c >= 0; --c) all.push_back(static_cast<std::uint8_t>(c));
+  inputs.push_back(all);
+  inputs.push_back(Bytes(1000, LF));
+  inputs.push_back(Bytes(1001, 'x'));  // no LF: nothing comes out
+  Bytes runs;                          // long runs of equal bytes, odd length
+  for (int r = 0; r < 40; ++r) runs.insert(runs.end(), 1 + rng() % 300, r % 3 == 0 ? LF : static_cast<std::uint8_t>(rng()));
+  inputs.push_back(runs);
+  // Texts sorted by the line-bounded order, so that chains are the lines:
+  // every length from 0 to 40 around the step of four, and one line far
+  // longer than the window of chains with short lines on both sides.
+  for (int length = 0; length <= 40; ++length) {
+    Bytes text;
+    for (int line = 0; line < 3; ++line) {
+      for (int i = 0; i < length + line; ++i) text.push_back(static_cast<std::uint8_t>('a' + rng() % 3));
+      text.push_back(LF);
+    }
+    inputs.push_back(sort_text(text, ContextOrder::line_bounded));
+  }
+  Bytes long_line = random_lines(rng, 2000, 6, 256);
+  const Bytes one = random_lines(rng, 1, 100000, 256);
+  long_line.insert(long_line.begin() + 5000, one.begin(), one.end());
+  inputs.push_back(sort_text(long_line, ContextOrder::line_bounded));
+  // Arbitrary bytes: the successor table has cycles with and without LFs.
+  for (int rep = 0; rep < 300; ++rep) {
+    Bytes t(rng() % 5000);
+    const int lf_odds = 1 + rep % 50;
+    for (auto& c : t) c = static_cast<std::uint8_t>(rng() % lf_odds == 0 ? LF : rng() % (rep % 2 ? 256 : 4));
+    inputs.push_back(t);
+  }
+  return inputs;
+}
+
+// Both ways of following the chains write exactly what the plain walk writes.
+TEST(ContextUnsort, MatchesOneChainAtATime) {
+  const auto inputs = adversarial_inputs();
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const Bytes expected = reference_unsort(inputs[i]);
+    ASSERT_EQ(unsort(inputs[i]), expected) << "input " << i << ", length " << inputs[i].size();
+    ASSERT_EQ(unsort_wide(inputs[i]), expected) << "input " << i << ", length " << inputs[i].size();
+  }
+}
+
+// A text large enough that many chains run side by side for long and the
+// output crosses many blocks, with lines of all lengths and all byte values.
+TEST(ContextUnsort, MatchesOneChainAtATimeOnLargeText) {
+  std::mt19937 rng(15);
+  Bytes text;
+  while (text.size() < 3000000) {
+    const Bytes part = random_lines(rng, 100, rng() % 4 == 0 ? 200 : 12, rng() % 2 ? 256 : 5);
+    text.insert(text.end(), part.begin(), part.end());
+  }
+  const Bytes sorted = sort_text(text, ContextOrder::line_bounded);
+  const Bytes expected = reference_unsort(sorted);
+  ASSERT_EQ(expected, text);  // the reference itself restores the text
+  EXPECT_EQ(unsort(sorted), expected);
+  Bytes shuffled = sorted;    // any permutation of bytes, cycles and all
+  std::shuffle(shuffled.begin(), shuffled.end(), rng);
+  EXPECT_EQ(unsort(shuffled), reference_unsort(shuffled));
 }
 
 }  // namespace
