@@ -8,6 +8,10 @@
 
 #include "decoder_types.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tav {
 
 struct NodeView {
@@ -35,10 +39,22 @@ struct NodeView {
   uint8_t symbol(uint32_t e) const { return symbols()[e]; }
   void set_symbol(uint32_t e, uint8_t s) const { symbols()[e] = s; }
 
-  // Index of the first entry holding s, or n when there is none.
+  // Index of the first entry holding s, or n when there is none.  Most
+  // nodes hold a few entries: a plain loop beats a library call there.
   uint32_t find(uint8_t s) const {
-    const void* hit = std::memchr(symbols(), s, n);
-    return hit == nullptr ? n : static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - symbols());
+    const uint8_t* const sym = symbols();
+    uint32_t e = 0;
+#if defined(__SSE2__)
+    const __m128i key = _mm_set1_epi8(static_cast<char>(s));
+    for (; e + 16 <= n; e += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sym + e));
+      const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(v, key));
+      if (hits != 0) return e + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+    }
+#endif
+    for (; e < n; ++e)
+      if (sym[e] == s) return e;
+    return n;
   }
 
   // Writes all three fields of entry e.

@@ -89,6 +89,13 @@ inline constexpr uint32_t MAX_MEMORY_MB = 32767;
 
 inline bool is_node_ref(Ref r) { return (r & NODE_REF_FLAG) != 0; }
 
+// A hint to load a cache line that will be read soon; no effect on results.
+#if defined(__GNUC__) || defined(__clang__)
+#define TAV_PREFETCH(addr) __builtin_prefetch(addr)
+#else
+#define TAV_PREFETCH(addr) ((void)(addr))
+#endif
+
 // A node of class n occupies 16 + 9n bytes of its page:
 //   0  visit_count  f32 (sign bit = winner flag)
 //   4  win_count    f32

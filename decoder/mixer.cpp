@@ -9,6 +9,8 @@
 // binary64 operation rounded toward zero, in the order written.
 #include "mixer.h"
 
+#include "frequency_kernels.h"
+
 #include <algorithm>
 
 namespace tav {
@@ -100,16 +102,18 @@ void mix(Model& m, uint32_t position) {
   const double mix_scale =
       static_cast<double>(MIX_MASS) / (static_cast<double>(weight_sum) + uniform_weight);
 
-  // Lowest level first: the order of the rounded additions is fixed.
+  // Lowest level first: the order of the rounded additions is fixed.  The
+  // first level with entries adds to masses that are all 0.0, so it stores.
+  bool fresh = true;
   for (uint32_t j = 0; j < levels; ++j) {
     const double scaled = static_cast<double>(m.level_weight[j]) * mix_scale;
     const NodeView node = m.node_at_level(j);
-    const uint8_t* const freq = node.frequencies();
-    const uint8_t* const sym = node.symbols();
-    for (uint32_t e = 0; e < node.n; ++e) {
-      float& mass = m.symbol_mass[sym[e]];
-      mass = static_cast<float>(static_cast<double>(load_f32(freq + 4 * e)) * scaled +
-                                static_cast<double>(mass));
+    if (node.n == 0) continue;
+    if (fresh) {
+      store_scaled_masses(m.symbol_mass, node.frequencies(), node.symbols(), node.n, scaled);
+      fresh = false;
+    } else {
+      add_scaled_masses(m.symbol_mass, node.frequencies(), node.symbols(), node.n, scaled);
     }
   }
 
