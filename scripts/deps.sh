@@ -8,7 +8,8 @@ if [[ "${1:-}" == "--fuzz" ]]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
-  pkgs+=(hyperfine p7zip-full zpaq zstd xz-utils bzip2 fortunes fortunes-min linux-perf time)
+  pkgs+=(hyperfine p7zip-full zpaq zstd xz-utils bzip2 fortunes fortunes-min linux-perf time
+         g++-aarch64-linux-gnu qemu-user)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
