@@ -70,7 +70,9 @@ for file in "$@"; do
         median_run bash -c "rm -f '$work/c.zpaq'; zpaq a '$work/c.zpaq' '$work/in' -method 4 -threads 1"
         size=$(stat -c %s "$work/c.zpaq")
         cs=$SECS cp=$PEAK_KB
-        median_run zpaq x "$work/c.zpaq" -to "$work/zx" -force -threads 1
+        # A fresh directory every run: zpaq skips files it finds unchanged.
+        median_run bash -c "rm -rf '$work/zx'; zpaq x '$work/c.zpaq' -to '$work/zx' -threads 1"
+        cmp -s "$work/in" "$work/zx$work/in" || { echo "zpaq round trip FAILED on $file"; exit 1; }
         ;;
     esac
     enc_speed[$tool]=$(mbps "$in" "$cs")
