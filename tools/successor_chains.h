@@ -21,11 +21,10 @@
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 
 // Writes the rebuilt lines of `sorted` to `sink`.  Below 2^32 bytes the
-// chains advance four bytes per step through a table of 8 bytes per byte of
-// `sorted`, built with the help of 4 more bytes per byte that are released
-// before the chains begin: 12 bytes per byte at the peak.  Longer texts take
-// one step per byte through 8 bytes per byte.  Throws std::bad_alloc when
-// memory runs out.
+// chains advance two bytes per step through a table of 6 bytes per byte of
+// `sorted`; longer texts take one step per byte through 8 bytes per byte.
+// Besides that table, only the lines being rebuilt and fixed-size counters.
+// Throws std::bad_alloc when memory runs out.
 void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink);
 
 // The one-step-per-byte way that unsort_context_text takes for texts of 2^32
