@@ -19,7 +19,6 @@
 //
 // Exit status: 0 success, 1 usage or I/O error, 2 an input that cannot be
 // coded (too long for the format) or a result that failed verification.
-#include <fcntl.h>
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
