@@ -30,14 +30,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "decode_loop.h"
 #include "decoder_types.h"
 #include "encode_stream.h"
 #include "settings.h"
+#include "verify_container.h"
 
 namespace {
 
@@ -391,37 +390,6 @@ class Progress {
   double next_ = 1.0;
 };
 
-// ---- verification ------------------------------------------------------------
-
-// Decodes the container in `in` with the decoder's own code and compares it
-// with `text`.  Returns an empty string on success, else what went wrong.
-std::string verify(std::FILE* in, const std::vector<uint8_t>& text, uint64_t container_bytes) {
-  uint8_t hb[HEADER_BYTES] = {};
-  const size_t got = std::fread(hb, 1, HEADER_BYTES, in);
-  const ContainerHeader h = parse_header_bytes(hb, static_cast<uint32_t>(got));
-  if (got != HEADER_BYTES || h.text_length != text.size()) return "the header does not match";
-  std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[text.size() + 1]());
-  if (!decoded) return "no memory for the decoded text";
-  bool init_ok = false;
-  StreamResult r;
-  {
-    Model m;
-    r = decode_stream(m, h, in, decoded.get(), init_ok);
-  }
-  if (!init_ok) return "the decoder cannot start the model";
-  if (r.status != ByteStatus::ok)
-    return std::string(describe(r.status)) + " at byte " + std::to_string(r.position);
-  if (std::memcmp(decoded.get(), text.data(), text.size()) != 0) {
-    size_t i = 0;
-    while (decoded[i] == text[i]) ++i;
-    return "the decoded text differs at byte " + std::to_string(i);
-  }
-  if (HEADER_BYTES + r.stream_bytes != container_bytes)
-    return "the decoder reads " + std::to_string(HEADER_BYTES + r.stream_bytes) + " of " +
-           std::to_string(container_bytes) + " bytes";
-  return {};
-}
-
 // ---- compression ---------------------------------------------------------------
 
 int compress(const Options& opt) {
@@ -520,7 +488,8 @@ int compress(const Options& opt) {
     if (opt.verify) {
       std::FILE* const rd = sink.reader();
       const std::string problem = rd == nullptr ? std::string("cannot read the result back")
-                                                : verify(rd, text, out_bytes);
+                                                : verify_container(rd, text.data(),
+                                                                   h.text_length, out_bytes);
       if (rd != nullptr && sink.is_memory()) std::fclose(rd);
       if (!problem.empty()) {
         std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
