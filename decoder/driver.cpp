@@ -24,6 +24,7 @@
 #include "decode_loop.h"
 #include "decoder_types.h"
 #include "output_name.h"
+#include "system_memory.h"
 
 namespace {
 
@@ -80,6 +81,30 @@ ContainerHeader read_header(std::FILE* in) {
 }
 
 // Header values this build cannot decode, checked before any output exists.
+// A header may name more text or node memory than this machine has.  Text
+// that cannot fit is refused before any work.  A budget that cannot fit is
+// allowed (a file rarely uses all of it) but capped at what the machine can
+// give, so a model that outgrows the machine ends with the block-refusal
+// message instead of exhausting the system.
+void check_machine_memory(const ContainerHeader& h, const std::string& name) {
+  const uint64_t machine = machine_memory_bytes();
+  if (machine == 0) return;
+  if (h.text_length >= machine) {
+    std::printf("The decoded text needs %" PRIu32 " bytes; this machine has %" PRIu64 " MB.\n",
+                h.text_length, machine >> 20);
+    explain(name, "the decoded text would not fit in this machine's memory");
+    stop(EXIT_USAGE_OR_IO);
+  }
+  const uint64_t room = machine - h.text_length;
+  if ((uint64_t{h.memory_mb} << 20) > room) {
+    std::fprintf(stderr,
+                 "tav_d: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
+                 " MB this machine can give; decoding stops with a message if the model needs more\n",
+                 name.c_str(), h.memory_mb, room >> 20);
+    NodeStore::set_system_memory_limit(room);
+  }
+}
+
 void check_header(const ContainerHeader& h, const std::string& name) {
   if (h.text_length > MAX_TEXT_LENGTH) {
     std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
@@ -98,6 +123,7 @@ void check_header(const ContainerHeader& h, const std::string& name) {
     explain(name, "invalid header: memory budget beyond the supported maximum");
     stop(EXIT_BAD_INPUT);
   }
+  check_machine_memory(h, name);
 }
 
 // Writes decoded bytes through a buffer; a failed write ends the run.

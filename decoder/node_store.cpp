@@ -16,10 +16,11 @@ namespace {
 [[noreturn]] void report_block_refusal() {
   std::printf("\nFailed to allocate a block :(\n");
   std::fflush(stdout);
-  std::exit(2);
+  std::exit(1);
 }
 
 NodeStore::RefusalHandler g_refusal_handler = nullptr;
+uint64_t g_system_bytes = UINT64_MAX;
 
 Ref make_ref(uint32_t page, uint32_t slot) { return NODE_REF_FLAG | (page << 8) | slot; }
 
@@ -28,6 +29,8 @@ constexpr size_t CHUNK_BYTES = 2 * size_t{BLOCK_BYTES};  // one huge page on x86
 }  // namespace
 
 void NodeStore::set_block_refusal_handler(RefusalHandler h) { g_refusal_handler = h; }
+
+void NodeStore::set_system_memory_limit(uint64_t bytes) { g_system_bytes = bytes; }
 
 NodeStore::~NodeStore() { free_blocks(); }
 
@@ -69,7 +72,8 @@ uint8_t* NodeStore::new_block() {
     spare_block_ = nullptr;
     return b;
   }
-  void* const chunk = std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES);
+  const bool within_limit = (chunks_.size() + 1) * CHUNK_BYTES <= g_system_bytes;
+  void* const chunk = within_limit ? std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES) : nullptr;
   if (chunk == nullptr) {
     if (g_refusal_handler != nullptr) g_refusal_handler();
     report_block_refusal();

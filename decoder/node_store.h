@@ -80,6 +80,11 @@ class NodeStore {
   using RefusalHandler = void (*)();
   static void set_block_refusal_handler(RefusalHandler h);
 
+  // Node memory the machine can give this process, in bytes.  A block past it
+  // is treated as refused by the system, so a budget larger than the machine
+  // ends with the refusal message instead of exhausting the system's memory.
+  static void set_system_memory_limit(uint64_t bytes);
+
  private:
   static uint32_t page_of(Ref node) { return (node & ~NODE_REF_FLAG) >> 8; }
   uint8_t* page_address(uint32_t page) const {

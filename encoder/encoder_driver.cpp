@@ -30,12 +30,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "decoder_types.h"
 #include "encode_stream.h"
 #include "settings.h"
+#include "system_memory.h"
 #include "verify_container.h"
 
 namespace {
@@ -211,6 +213,21 @@ void catch_fatal_signals() {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, remove_temp_and_die);
 }
 
+// The model needs a block the machine cannot give: no partial output is left.
+void refuse_model_memory() {
+  if (g_temp_name[0] != '\0') ::unlink(g_temp_name);
+  std::fprintf(stderr, "tav_e: not enough memory for the model; use a smaller --memory budget\n");
+  std::exit(EXIT_USAGE_OR_IO);
+}
+
+// Caps node memory at what the machine has left besides the text, so an
+// oversized budget ends with a message rather than exhausting the system.
+void limit_model_memory(uint64_t text_bytes) {
+  NodeStore::set_block_refusal_handler(refuse_model_memory);
+  const uint64_t machine = machine_memory_bytes();
+  if (machine > text_bytes) NodeStore::set_system_memory_limit(machine - text_bytes);
+}
+
 // Where the compressed bytes go while they are made: a temporary file next to
 // the output, or a memory buffer for standard output.  reset() empties it for
 // another attempt.
@@ -270,9 +287,7 @@ class Sink {
   // `replace`).  Returns false with errno set on failure.
   bool commit(const std::string& output, mode_t mode, bool replace) {
     if (std::fflush(f_) != 0) return false;
-    if (is_memory()) {
-      return std::fwrite(buf_, 1, len_, stdout) == len_ && std::fflush(stdout) == 0;
-    }
+    if (is_memory()) return write_memory(output);
     if (::fchmod(::fileno(f_), mode) != 0 || ::fsync(::fileno(f_)) != 0) return false;
     const int closed = std::fclose(f_);
     f_ = nullptr;
@@ -286,6 +301,17 @@ class Sink {
     temp_name_.clear();
     g_temp_name[0] = '\0';
     return true;
+  }
+
+  // Memory: the bytes go to standard output, or straight into `output` when
+  // it names an existing special file.
+  bool write_memory(const std::string& output) {
+    const bool to_stdout = output.empty();
+    std::FILE* const dest = to_stdout ? stdout : std::fopen(output.c_str(), "wb");
+    if (dest == nullptr) return false;
+    const bool written = std::fwrite(buf_, 1, len_, dest) == len_ && std::fflush(dest) == 0;
+    const bool closed = to_stdout || std::fclose(dest) == 0;
+    return written && closed;
   }
 
   void discard() {
@@ -422,7 +448,22 @@ int compress(const Options& opt) {
     return EXIT_USAGE_OR_IO;
   }
   Sink sink;
-  if (!opt.to_stdout()) {
+  // An output that exists and is no regular file (/dev/null, a FIFO, a
+  // terminal) is written in place: a temporary file renamed over it would
+  // replace the device itself.
+  struct stat out_st {};
+  const bool out_is_special = !opt.to_stdout() && ::stat(opt.output.c_str(), &out_st) == 0 &&
+                              !S_ISREG(out_st.st_mode);
+  if (out_is_special && S_ISDIR(out_st.st_mode)) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (out_is_special) {
+    if (!sink.open_memory()) {
+      std::fprintf(stderr, "tav_e: %s: no memory for the output\n", opt.input_label().c_str());
+      return EXIT_USAGE_OR_IO;
+    }
+  } else if (!opt.to_stdout()) {
     if (!opt.from_stdin() && same_file(opt.input, opt.output)) {
       std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.output.c_str());
       return EXIT_USAGE_OR_IO;
@@ -447,6 +488,7 @@ int compress(const Options& opt) {
   const int loaded = load_input(opt, in, text);
   if (in != stdin) std::fclose(in);
   if (loaded >= 0) return loaded;
+  limit_model_memory(text.size());
 
   const auto t0 = std::chrono::steady_clock::now();
   Progress progress(opt, text.size());
@@ -533,5 +575,11 @@ int main(int argc, char** argv) {
   Options opt;
   const int early = parse_args(argc, argv, opt);
   if (early >= 0) return early;
-  return compress(opt);
+  try {
+    return compress(opt);
+  } catch (const std::bad_alloc&) {
+    // The temporary output was removed while the stack unwound.
+    std::fprintf(stderr, "tav_e: %s: not enough memory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
 }

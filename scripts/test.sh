@@ -2,7 +2,9 @@
 # Builds everything and runs the whole test suite, then rebuilds the codec
 # with -O3 -march=native and with clang and checks that they compute the same
 # bits: worked values, round trips, the old files of tests/data and the golden
-# hashes of compressed output.
+# hashes of compressed output.  Then runs the whole suite again with
+# AddressSanitizer and UBSan, and each fuzz target for FUZZ_SECONDS (default
+# 10; 0 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -36,3 +38,13 @@ for order in 0 3 6 16; do
 done
 
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# Every program and test again under AddressSanitizer and UBSan.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+fuzz_seconds=${FUZZ_SECONDS:-10}
+if ((fuzz_seconds > 0)); then
+  bash scripts/fuzz.sh "$fuzz_seconds"
+fi

@@ -1,6 +1,7 @@
 // Runs the real tav_d and tav_e executables and checks exit status, console
 // output and the files they leave behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -460,6 +461,38 @@ TEST_F(Cli, DamagedFilesNeverCrash) {
   spit(path("ff.tav"), ff);
   const Result r = tav_d("ff.tav out.txt");
   EXPECT_EQ(r.status, 2) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// A full disk: every program reports the failed write and exits 1; nothing
+// is reported as success, and no device is replaced by a file.
+TEST_F(Cli, FullDiskIsAnError) {
+  const std::string text = "a line of text for a full disk\n";
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-5 t.txt -o c.tav").status, 0);
+
+  Result r = tav_d("c.tav /dev/full");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("Cannot write output file."), std::string::npos) << r.out;
+
+  r = tav_e("-5 t.txt -o /dev/full");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("/dev/full: cannot write"), std::string::npos) << r.err;
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device was replaced";
+
+  const std::string cmd = "cd '" + dir_.string() + "' && '" TAV_E_PATH "' -5 -c t.txt >/dev/full 2>err.txt";
+  const int raw = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1);
+  EXPECT_NE(slurp(path("err.txt")).find("cannot write"), std::string::npos);
+
+  // A special file that accepts the bytes is written in place.
+  r = tav_e("-5 t.txt -o /dev/null");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

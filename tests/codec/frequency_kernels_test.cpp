@@ -48,7 +48,7 @@ class FrequencyKernels : public ::testing::Test {
 
   static std::vector<uint8_t> as_bytes(const std::vector<float>& v) {
     std::vector<uint8_t> b(4 * v.size() + 1);  // +1: start at an odd address below
-    std::memcpy(b.data() + 1, v.data(), 4 * v.size());
+    if (!v.empty()) std::memcpy(b.data() + 1, v.data(), 4 * v.size());
     return b;
   }
 

@@ -83,6 +83,25 @@ TEST_F(ModelValues, StoreRefusesOnlyClassesWithoutFreeSlots) {
   EXPECT_EQ(store.pages_used(), 256u);
 }
 
+// Memory the machine cannot give ends the run through the refusal handler,
+// even while the budget would still allow more blocks.
+TEST_F(ModelValues, BlocksBeyondTheMachineAreRefused) {
+  EXPECT_EXIT(
+      {
+        NodeStore::set_block_refusal_handler([] {
+          std::fprintf(stderr, "refused\n");
+          std::_Exit(3);
+        });
+        NodeStore::set_system_memory_limit(2u << 20);  // one 2 MB chunk: two blocks
+        NodeStore store;
+        store.reset(8);
+        for (uint32_t k = 0; k < 2 * PAGES_PER_BLOCK; ++k) store.allocate(255);  // a page each
+        std::fprintf(stderr, "two blocks given\n");
+        store.allocate(255);
+      },
+      ::testing::ExitedWithCode(3), "two blocks given\nrefused");
+}
+
 TEST_F(ModelValues, NewPageHandsOutSlotsInAscendingOrder) {
   NodeStore store;
   store.reset(1);
