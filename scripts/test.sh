@@ -39,8 +39,9 @@ done
 
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-# Every program and test again under AddressSanitizer and UBSan.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_SANITIZE=ON >/dev/null
+# Every program and test again under AddressSanitizer and UBSan, built with
+# clang, whose UBSan also checks pointer arithmetic on null pointers.
+CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 

@@ -357,6 +357,7 @@ void unsort(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
 }  // namespace
 
 void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+  if (sorted.empty()) return;  // no LF, no line; and an empty span may have no buffer at all
   if (sorted.size() < std::size_t(std::numeric_limits<narrow::Index>::max()))
     narrow::unsort(sorted, sink);
   else
@@ -364,5 +365,6 @@ void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& s
 }
 
 void unsort_context_text_wide(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+  if (sorted.empty()) return;
   wide::unsort(sorted, sink);
 }
