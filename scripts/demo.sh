@@ -12,7 +12,12 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 shift || true
 build/encoder/tav_e "$input" -o "$tmp/sample.tav" "$@"
+t0=$(date +%s.%N)
 (cd "$tmp" && "$OLDPWD/build/decoder/tav_d" sample.tav sample.unp | tr '\r' '\n' | tail -n 2)
+t1=$(date +%s.%N)
 cmp "$input" "$tmp/sample.unp" && echo "round trip: identical"
 in=$(stat -c %s "$input"); out=$(stat -c %s "$tmp/sample.tav")
-awk -v i="$in" -v o="$out" 'BEGIN { printf "%d -> %d bytes, %.3f bits per byte\n", i, o, 8*o/i }'
+awk -v i="$in" -v o="$out" -v t0="$t0" -v t1="$t1" 'BEGIN {
+  printf "%d -> %d bytes, %.3f bits per byte", i, o, 8*o/i
+  if (t1 > t0) printf ", decompression %.2f MB/s (whole process)", i / (t1 - t0) / 1e6
+  printf "\n" }'
