@@ -38,7 +38,7 @@ for file in "$corpus"/*; do
   # tav
   measure "$tav_e" -f "$work/in" -o "$work/in.tav" "${tav_opts[@]}"
   c=($SECS $PEAK_KB)
-  (cd "$work" && measure "$tav_d" in.tav out.unp)
+  measure "$tav_d" "$work/in.tav" "$work/out.unp"
   cmp -s "$work/in" "$work/out.unp" || { echo "tav round trip FAILED on $file"; exit 1; }
   row "tav ${tav_opts[*]:-(default)}" "$in" "$(stat -c %s "$work/in.tav")" "${c[0]}" "${c[1]}" "$SECS" "$PEAK_KB"
   # others
