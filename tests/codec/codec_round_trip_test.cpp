@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "container_io.h"
 #include "decode_loop.h"
 #include "encode_stream.h"
 #include "settings.h"
@@ -14,51 +15,15 @@
 namespace tav {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
-struct Container {
-  EncodeResult enc;
-  Bytes file;
-};
-
-Container compress(const Bytes& text, uint32_t level_limit, uint32_t memory_mb) {
-  Container c;
-  std::FILE* f = std::tmpfile();
-  ContainerHeader h;
-  h.text_length = static_cast<uint32_t>(text.size());
-  h.level_limit = level_limit;
-  h.memory_mb = memory_mb;
-  Model m;
-  c.enc = encode_stream(m, h, text.data(), f);
-  std::fflush(f);
-  std::rewind(f);
-  int ch;
-  while ((ch = std::getc(f)) != EOF) c.file.push_back(static_cast<uint8_t>(ch));
-  std::fclose(f);
-  return c;
+// Containers are named by level_limit here, so that 0 levels can be asked
+// for: the order level_limit - 1 wraps, and the header's order + 1 wraps back.
+test::Compressed compress(const Bytes& text, uint32_t level_limit, uint32_t memory_mb) {
+  return test::compress_text(text, level_limit - 1, memory_mb);
 }
 
-struct Decoded {
-  bool init_ok = false;
-  StreamResult result;
-  Bytes text;
-};
-
-Decoded decompress(const Bytes& file) {
-  Decoded d;
-  std::FILE* f = std::tmpfile();
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::rewind(f);
-  uint8_t hb[HEADER_BYTES] = {};
-  const size_t got = std::fread(hb, 1, HEADER_BYTES, f);
-  const ContainerHeader h = parse_header_bytes(hb, static_cast<uint32_t>(got));
-  d.text.assign(h.text_length + 1u, 0);
-  Model m;
-  d.result = decode_stream(m, h, f, d.text.data(), d.init_ok);
-  d.text.resize(h.text_length);
-  std::fclose(f);
-  return d;
-}
+test::Decompressed decompress(const Bytes& file) { return test::decompress_file(file); }
 
 Bytes from(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -97,10 +62,10 @@ void expect_round_trip(const Bytes& text, uint32_t level_limit, uint32_t memory_
                        const std::string& what) {
   SCOPED_TRACE(what + " level_limit=" + std::to_string(level_limit) +
                " memory_mb=" + std::to_string(memory_mb));
-  const Container c = compress(text, level_limit, memory_mb);
+  const test::Compressed c = compress(text, level_limit, memory_mb);
   ASSERT_EQ(c.enc.status, EncodeStatus::ok) << describe(c.enc.status) << " at " << c.enc.position;
   ASSERT_EQ(c.file.size(), HEADER_BYTES + c.enc.stream_bytes);
-  const Decoded d = decompress(c.file);
+  const test::Decompressed d = decompress(c.file);
   ASSERT_TRUE(d.init_ok);
   ASSERT_EQ(d.result.status, ByteStatus::ok) << describe(d.result.status) << " at " << d.result.position;
   EXPECT_TRUE(d.text == text) << "decoded text differs";
@@ -163,7 +128,7 @@ TEST_F(RoundTrip, HeaderOnlyAndShortFiles) {
   Bytes file(8, 0);
   file[4] = 5;
   file[6] = 1;
-  Decoded d = decompress(file);
+  test::Decompressed d = decompress(file);
   EXPECT_TRUE(d.init_ok);
   EXPECT_EQ(d.result.status, ByteStatus::ok);
   EXPECT_TRUE(d.text.empty());
@@ -194,7 +159,7 @@ TEST_F(RoundTrip, RangeExhaustionIsDetectedAndOrderZeroWorks) {
     }
     for (uint32_t order = 4; order <= 8; ++order) {
       ++tried;
-      const Container c = compress(text, order + 1, 256);
+      const test::Compressed c = compress(text, order + 1, 256);
       if (c.enc.status == EncodeStatus::range_exhausted) {
         ++exhausted;
         // The decoder of such a stream would meet a range of 0 at the next byte:
@@ -203,7 +168,7 @@ TEST_F(RoundTrip, RangeExhaustionIsDetectedAndOrderZeroWorks) {
         continue;
       }
       ASSERT_EQ(c.enc.status, EncodeStatus::ok);
-      const Decoded d = decompress(c.file);
+      const test::Decompressed d = decompress(c.file);
       EXPECT_TRUE(d.text == text) << "seed " << seed << " order " << order;
     }
     expect_round_trip(text, 1, 256, "order 0 on the repeated block");
