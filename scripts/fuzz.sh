@@ -19,7 +19,7 @@ mkdir -p "$findings"
 failed=0
 for t in "${targets[@]}"; do
   work=$(mktemp -d)
-  cp -r "tests/fuzz/corpus/$t/." "$work/"
+  [[ -d "tests/fuzz/corpus/$t" ]] && cp -r "tests/fuzz/corpus/$t/." "$work/"
   log="$findings/$t.log"
   if build-fuzz/tests/fuzz/"$t" "$work" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=4096 \
       -artifact_prefix="$findings/$t-" >"$log" 2>&1; then
