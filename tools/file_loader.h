@@ -10,15 +10,26 @@
 #include <span>
 #include <string>
 
+// Frees a loaded file's bytes: unmaps them if they were mapped, else deletes
+// the buffer they were read into.
+struct ReleaseLoadedBytes {
+  std::size_t mapped_length = 0;
+  void operator()(const std::uint8_t* bytes) const;
+};
+
 struct LoadedFile {
-  std::unique_ptr<std::uint8_t[]> data;
+  std::unique_ptr<const std::uint8_t[], ReleaseLoadedBytes> data;
   std::size_t length = 0;
 
   std::span<const std::uint8_t> bytes() const { return {data.get(), length}; }
 };
 
-// Loads `path` whole.  Regular files are read in their size as found when
-// opened; anything else (a pipe, a device) is read to its end.  Throws
+// Loads `path` whole.  Regular files are mapped read-only in their size as
+// found when opened (read instead where they cannot be mapped): their pages
+// come straight from the system's file cache, with no copy and no fresh
+// memory.  Should such a file shrink while mapped, the process ends with a
+// message naming it and status 1.  Anything else (a pipe, a device) is read
+// to its end.  Throws
 // ToolError naming the file when it cannot be opened or read, when it changes
 // length while being read, or when there is not enough memory for it.
 LoadedFile load_file(const std::string& path);

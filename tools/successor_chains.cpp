@@ -1,9 +1,15 @@
 #include "successor_chains.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <stop_token>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "huge_page_allocator.h"
@@ -11,6 +17,21 @@
 namespace {
 
 constexpr std::uint8_t LF = 0x0A;
+
+// Threads that follow chains at most, however many processors there are:
+// beyond a few, memory bandwidth rather than waiting limits them.
+constexpr unsigned MAX_THREADS = 8;
+
+// Starts `work` on a thread of its own.  Where the system has no thread to
+// give, returns one that is not joinable, and the caller does without.
+template <class Work>
+std::jthread start_thread(Work&& work) {
+  try {
+    return std::jthread(std::forward<Work>(work));
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
 
 // Byte values in the order in which the sort ranks them: 0x80..0xFF, then
 // 0x00..0x7F.
@@ -198,6 +219,18 @@ Tables pair_tables(std::span<const std::uint8_t> t) {
   const std::size_t half = n / 2;
   const std::uint8_t* text = t.data();
 
+  // The table's pages are fresh memory, which the kernel clears on first
+  // touch; on a virtual machine that can be most of this function's time.
+  // Two more threads touch them, each half, while this one counts.
+  Tables tables{BigVector<std::uint8_t>(RECORD * n + 2)};
+  auto touch = [&tables](std::size_t begin, std::size_t end) {
+    constexpr std::size_t PAGE = 4096;
+    for (std::size_t i = begin; i < end; i += PAGE) tables.record[i] = 0;
+  };
+  const std::size_t middle = tables.record.size() / 2;
+  std::jthread touch_low = start_thread([&] { touch(0, middle); });
+  std::jthread touch_high = start_thread([&] { touch(middle, tables.record.size()); });
+
   // Byte counts, of the first half and of the whole text.
   std::array<std::array<Index, 256>, 4> part{};
   {
@@ -262,7 +295,10 @@ Tables pair_tables(std::span<const std::uint8_t> t) {
   std::array<Index, 256> next_high{};
   for (int c = 0; c < 256; ++c) next_high[c] = next[c] + count_low[c];
 
-  Tables tables{BigVector<std::uint8_t>(RECORD * n + 2), next[LF], count[LF]};
+  tables.lf_block = next[LF];
+  tables.lf_count = count[LF];
+  for (std::jthread* t : {&touch_low, &touch_high})
+    if (t->joinable()) t->join();
   std::uint8_t* const record = tables.record.data();
   auto step = [&](std::size_t p, std::array<Index, 256>& successor, std::vector<Index>& successor2) {
     const unsigned a = text[p];
@@ -278,8 +314,11 @@ Tables pair_tables(std::span<const std::uint8_t> t) {
   return tables;
 }
 
-// Chain k starts at C(LF) + k, the successor of the k-th LF of T.
-void follow_chains(const BigVector<std::uint8_t>& table, Index lf_block, Index lf_count, const ByteSink& sink) {
+// Writes lines [first, last).  Chain k starts at C(LF) + k, the successor of
+// the k-th LF of T.  Stops early, leaving its lines unfinished, when `stop`
+// is requested.
+void follow_chains(const std::uint8_t* record, Index lf_block, Index first, Index last, const ByteSink& sink,
+                   std::stop_token stop) {
   struct Line {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(256);
     std::size_t length = 0;
@@ -289,15 +328,14 @@ void follow_chains(const BigVector<std::uint8_t>& table, Index lf_block, Index l
     Index p;      // index of the next entry of the chain
     Index chain;  // which line it writes
   };
-  const std::uint8_t* const record = table.data();
   auto prefetch = [&](Index p) { __builtin_prefetch(record + RECORD * std::size_t(p)); };
   std::vector<Line> line(WINDOW);
   OutputBlock out(sink);
-  Index flushed = 0;  // chains written out
-  Index started = 0;  // chains begun
+  Index flushed = first;  // chains written out
+  Index started = first;  // chains begun
 
   auto start = [&](Walker& w) {
-    if (started == lf_count || started == flushed + WINDOW) return false;
+    if (started == last || started == flushed + WINDOW || stop.stop_requested()) return false;
     w = Walker{lf_block + started, started};
     Line& l = line[started % WINDOW];
     l.length = 0;
@@ -344,22 +382,67 @@ void follow_chains(const BigVector<std::uint8_t>& table, Index lf_block, Index l
     }
   }
   out.flush();
-  assert(flushed == lf_count);
+  assert(flushed == last || stop.stop_requested());
 }
 
-void unsort(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+// The chains are independent, so the lines are cut into `parts` ranges of
+// equal count, each followed on its own thread: one thread waiting on memory
+// for every step leaves the other cores idle.  The first range goes straight
+// to the sink; the others are held until the ranges before them are written.
+void unsort(std::span<const std::uint8_t> sorted, const ByteSink& sink, unsigned parts) {
   const Tables tables = pair_tables(sorted);
-  follow_chains(tables.record, tables.lf_block, tables.lf_count, sink);
+  const std::uint8_t* const record = tables.record.data();
+  parts = static_cast<unsigned>(std::clamp<Index>(tables.lf_count, 1, parts));
+  auto bound = [&](unsigned k) { return static_cast<Index>(std::uint64_t(tables.lf_count) * k / parts); };
+  auto follow_part = [&](unsigned k, const ByteSink& to, std::stop_token stop) {
+    follow_chains(record, tables.lf_block, bound(k), bound(k + 1), to, stop);
+  };
+
+  struct HeldPart {
+    std::vector<std::vector<std::uint8_t>> pieces;
+    std::exception_ptr error;
+  };
+  std::vector<HeldPart> held(parts);
+  // Declared after `held`: on the way out the threads are stopped and joined
+  // before what they write to goes away.
+  std::vector<std::jthread> threads(parts);
+  for (unsigned k = 1; k < parts; ++k) {
+    threads[k] = start_thread([&, k](std::stop_token stop) {
+      HeldPart& part = held[k];
+      try {
+        follow_part(
+            k, [&](std::span<const std::uint8_t> piece) { part.pieces.emplace_back(piece.begin(), piece.end()); },
+            stop);
+      } catch (...) {
+        part.error = std::current_exception();
+      }
+    });
+  }
+  follow_part(0, sink, {});
+  for (unsigned k = 1; k < parts; ++k) {
+    if (!threads[k].joinable()) {  // no thread to be had: this one does it
+      follow_part(k, sink, {});
+      continue;
+    }
+    threads[k].join();
+    HeldPart& part = held[k];
+    if (part.error) std::rethrow_exception(part.error);
+    for (auto& piece : part.pieces) {
+      sink(piece);
+      std::vector<std::uint8_t>().swap(piece);
+    }
+  }
 }
 
 }  // namespace narrow
 
 }  // namespace
 
-void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink) {
+void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink, unsigned threads) {
   if (sorted.empty()) return;  // no LF, no line; and an empty span may have no buffer at all
+  if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, MAX_THREADS);
   if (sorted.size() < std::size_t(std::numeric_limits<narrow::Index>::max()))
-    narrow::unsort(sorted, sink);
+    narrow::unsort(sorted, sink, threads);
   else
     wide::unsort(sorted, sink);
 }

@@ -23,9 +23,12 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 // Writes the rebuilt lines of `sorted` to `sink`.  Below 2^32 bytes the
 // chains advance two bytes per step through a table of 6 bytes per byte of
 // `sorted`; longer texts take one step per byte through 8 bytes per byte.
-// Besides that table, only the lines being rebuilt and fixed-size counters.
-// Throws std::bad_alloc when memory runs out.
-void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink);
+// Below 2^32 bytes the lines are shared out among `threads` threads (0: one
+// per processor, up to 8); the output of all but the first is held until its
+// turn, so besides that table, up to the text's length more memory.  The sink
+// is called on the calling thread only.  Throws std::bad_alloc when memory
+// runs out, and passes on what the sink throws.
+void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& sink, unsigned threads = 0);
 
 // The one-step-per-byte way that unsort_context_text takes for texts of 2^32
 // bytes and more, callable on any text so that it can be checked on small

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,11 @@ constexpr std::uint8_t LF = 0x0A;
 
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes unsort(const Bytes& sorted) {
+// threads 0: as many as the machine has.
+Bytes unsort(const Bytes& sorted, unsigned threads = 0) {
   Bytes out;
-  unsort_context_text(sorted, [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
+  unsort_context_text(
+      sorted, [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); }, threads);
   return out;
 }
 
@@ -187,13 +190,31 @@ std::vector<Bytes> adversarial_inputs() {
   return inputs;
 }
 
-// Both ways of following the chains write exactly what the plain walk writes.
+// Both ways of following the chains write exactly what the plain walk writes,
+// however many threads share the lines (more threads than lines included).
 TEST(ContextUnsort, MatchesOneChainAtATime) {
   const auto inputs = adversarial_inputs();
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const Bytes expected = reference_unsort(inputs[i]);
-    ASSERT_EQ(unsort(inputs[i]), expected) << "input " << i << ", length " << inputs[i].size();
+    for (const unsigned threads : {1u, 2u, 3u, 7u})
+      ASSERT_EQ(unsort(inputs[i], threads), expected)
+          << "input " << i << ", length " << inputs[i].size() << ", threads " << threads;
     ASSERT_EQ(unsort_wide(inputs[i]), expected) << "input " << i << ", length " << inputs[i].size();
+  }
+}
+
+// A sink that fails stops the whole inverse with its error, the threads that
+// follow later lines included.
+TEST(ContextUnsort, SinkFailureStopsEveryThread) {
+  std::mt19937 rng(16);
+  const Bytes sorted = sort_text(random_lines(rng, 100000, 40, 256), ContextOrder::line_bounded);
+  for (const unsigned threads : {1u, 4u}) {
+    int calls = 0;
+    auto failing = [&](std::span<const std::uint8_t>) {
+      if (++calls == 2) throw std::runtime_error("disk full");
+    };
+    EXPECT_THROW(unsort_context_text(sorted, failing, threads), std::runtime_error);
+    EXPECT_EQ(calls, 2);
   }
 }
 
@@ -209,10 +230,11 @@ TEST(ContextUnsort, MatchesOneChainAtATimeOnLargeText) {
   const Bytes sorted = sort_text(text, ContextOrder::line_bounded);
   const Bytes expected = reference_unsort(sorted);
   ASSERT_EQ(expected, text);  // the reference itself restores the text
-  EXPECT_EQ(unsort(sorted), expected);
+  for (const unsigned threads : {1u, 2u, 5u}) EXPECT_EQ(unsort(sorted, threads), expected) << threads;
   Bytes shuffled = sorted;    // any permutation of bytes, cycles and all
   std::shuffle(shuffled.begin(), shuffled.end(), rng);
-  EXPECT_EQ(unsort(shuffled), reference_unsort(shuffled));
+  const Bytes expected_shuffled = reference_unsort(shuffled);
+  for (const unsigned threads : {1u, 3u}) EXPECT_EQ(unsort(shuffled, threads), expected_shuffled) << threads;
 }
 
 }  // namespace
