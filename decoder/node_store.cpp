@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <utility>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/mman.h>
@@ -35,6 +37,9 @@ void NodeStore::set_system_memory_limit(uint64_t bytes) { g_system_bytes = bytes
 NodeStore::~NodeStore() { free_blocks(); }
 
 void NodeStore::free_blocks() {
+  if (toucher_.joinable()) toucher_.join();
+  std::free(next_chunk_);
+  next_chunk_ = nullptr;
   for (void* c : chunks_) std::free(c);
   chunks_.clear();
   blocks_.clear();
@@ -64,26 +69,55 @@ void NodeStore::reset(uint32_t memory_mb) {
 }
 
 // A block for the store: the spare half of the last chunk, or the first half
-// of a new one.  The system is asked only here, so it is asked for memory
-// only when the budget allows another block.
+// of a new one.  Memory is counted against the budget only here, so it is
+// counted only when the budget allows another block.
 uint8_t* NodeStore::new_block() {
   if (spare_block_ != nullptr) {
     uint8_t* const b = spare_block_;
     spare_block_ = nullptr;
     return b;
   }
-  const bool within_limit = (chunks_.size() + 1) * CHUNK_BYTES <= g_system_bytes;
-  void* const chunk = within_limit ? std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES) : nullptr;
+  void* const chunk = take_chunk();
   if (chunk == nullptr) {
     if (g_refusal_handler != nullptr) g_refusal_handler();
     report_block_refusal();
   }
-#if defined(MADV_HUGEPAGE)
-  madvise(chunk, CHUNK_BYTES, MADV_HUGEPAGE);  // advice only; a refusal changes nothing
-#endif
   chunks_.push_back(chunk);
   spare_block_ = static_cast<uint8_t*>(chunk) + BLOCK_BYTES;
+  if (blocks_left_ > 2) prepare_next_chunk();
   return static_cast<uint8_t*>(chunk);
+}
+
+// The chunk prepared ahead, once its touching is done, or a new one; null
+// when the system (or the machine's limit) refuses.
+void* NodeStore::take_chunk() {
+  if (toucher_.joinable()) toucher_.join();
+  if (next_chunk_ != nullptr) return std::exchange(next_chunk_, nullptr);
+  const bool within_limit = (chunks_.size() + 1) * CHUNK_BYTES <= g_system_bytes;
+  void* const chunk = within_limit ? std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES) : nullptr;
+#if defined(MADV_HUGEPAGE)
+  if (chunk != nullptr) madvise(chunk, CHUNK_BYTES, MADV_HUGEPAGE);  // advice only
+#endif
+  return chunk;
+}
+
+// Obtains the chunk after the newest and has another thread touch its pages.
+// Nothing here is an error: without memory or a thread, `take_chunk` asks the
+// system again when the chunk is needed.
+void NodeStore::prepare_next_chunk() {
+  if ((chunks_.size() + 1) * CHUNK_BYTES > g_system_bytes) return;
+  next_chunk_ = std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES);
+  if (next_chunk_ == nullptr) return;
+#if defined(MADV_HUGEPAGE)
+  madvise(next_chunk_, CHUNK_BYTES, MADV_HUGEPAGE);
+#endif
+  try {
+    toucher_ = std::jthread([chunk = static_cast<volatile uint8_t*>(next_chunk_)] {
+      for (size_t i = 0; i < CHUNK_BYTES; i += PAGE_BYTES) chunk[i] = 0;
+    });
+  } catch (const std::system_error&) {
+    // No thread: the store touches the chunk itself as it fills it.
+  }
 }
 
 // Pages are handed out in address order, block after block, so the list of

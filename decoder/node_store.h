@@ -19,10 +19,15 @@
 // middle of node memory.  Blocks are taken from 2 MB chunks marked for huge
 // pages, which keeps the TLB from missing on every level of every byte; a
 // chunk's second block is still counted against the budget only when the
-// store needs it.
+// store needs it.  Fresh memory costs the kernel's clearing of every page on
+// first touch, so while one chunk is being filled the next is obtained and
+// touched on another thread; the store waits for it only if it runs out
+// first.  That chunk is asked of the system early but counted, and a refusal
+// reported, only when the store takes it.
 #pragma once
 
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "decoder_types.h"
@@ -92,11 +97,15 @@ class NodeStore {
   }
   bool take_page(uint32_t& page);
   uint8_t* new_block();
+  void* take_chunk();
+  void prepare_next_chunk();
   void free_blocks();
 
   std::vector<uint8_t*> blocks_;  // 1 MB blocks in reservation order
   std::vector<void*> chunks_;     // the 2 MB allocations that hold them
   uint8_t* spare_block_ = nullptr;  // second half of the newest chunk, not yet reserved
+  void* next_chunk_ = nullptr;      // obtained ahead of need, touched by `toucher_`
+  std::jthread toucher_;
   uint16_t* page_class_ = nullptr;  // class of every page the budget allows
   uint32_t blocks_left_ = 0;
   uint32_t pages_used_ = 0;
