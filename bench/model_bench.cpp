@@ -135,6 +135,26 @@ void BM_StoreMasses(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreMasses)->DenseRange(0, 2);
 
+void BM_AddMasses(benchmark::State& state) {
+  const KernelSet k = static_cast<KernelSet>(state.range(0));
+  if (!use_kernel_set(k)) {
+    state.SkipWithError("instruction set not supported here");
+    return;
+  }
+  set_numeric_mode();
+  std::vector<float> f(100, 0.01f), mass(256, 1.0f);
+  std::vector<uint8_t> sym(100);
+  for (int i = 0; i < 100; ++i) sym[i] = static_cast<uint8_t>(i * 2);
+  for (auto _ : state) {
+    add_scaled_masses(mass.data(), reinterpret_cast<uint8_t*>(f.data()), sym.data(), 100, 1e-3);
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(kernel_set_name(k));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100);
+  use_kernel_set(best_kernel_set());
+}
+BENCHMARK(BM_AddMasses)->DenseRange(0, 2);
+
 }  // namespace
 }  // namespace tav
 
