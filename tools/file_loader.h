@@ -29,7 +29,7 @@ struct LoadedFile {
 // come straight from the system's file cache, with no copy and no fresh
 // memory.  Should such a file shrink while mapped, the process ends with a
 // message naming it and status 1.  Anything else (a pipe, a device) is read
-// to its end.  Throws
-// ToolError naming the file when it cannot be opened or read, when it changes
-// length while being read, or when there is not enough memory for it.
+// to its end.  Throws ToolError naming the file when it cannot be opened or
+// read, when it changes length while being read, or when there is not enough
+// memory for it.
 LoadedFile load_file(const std::string& path);
