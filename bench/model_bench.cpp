@@ -96,20 +96,27 @@ void BM_CodeBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_CodeBytes)->Arg(2)->Arg(6)->Arg(16);
 
-void BM_Decay(benchmark::State& state) {
+// Runs the benchmark on the instruction set its first argument names, labelled
+// with it; false, with the run marked skipped, where this machine lacks it.
+bool select_kernel_set(benchmark::State& state) {
   const KernelSet k = static_cast<KernelSet>(state.range(0));
   if (!use_kernel_set(k)) {
     state.SkipWithError("instruction set not supported here");
-    return;
+    return false;
   }
   set_numeric_mode();
+  state.SetLabel(kernel_set_name(k));
+  return true;
+}
+
+void BM_Decay(benchmark::State& state) {
+  if (!select_kernel_set(state)) return;
   const uint32_t n = static_cast<uint32_t>(state.range(1));
   std::vector<float> f(n, 0.004f);
   for (auto _ : state) {
     decay_frequencies(reinterpret_cast<uint8_t*>(f.data()), n, 0.9921875, 1e-5);
     benchmark::ClobberMemory();
   }
-  state.SetLabel(kernel_set_name(k));
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
   use_kernel_set(best_kernel_set());
 }
@@ -120,12 +127,7 @@ BENCHMARK(BM_Decay)->ArgsProduct({{0, 1, 2}, {4, 100}});
 using MassStep = void (*)(float*, const uint8_t*, const uint8_t*, uint32_t, double);
 template <MassStep step>
 void BM_MassStep(benchmark::State& state) {
-  const KernelSet k = static_cast<KernelSet>(state.range(0));
-  if (!use_kernel_set(k)) {
-    state.SkipWithError("instruction set not supported here");
-    return;
-  }
-  set_numeric_mode();
+  if (!select_kernel_set(state)) return;
   std::vector<float> f(100, 0.01f), mass(256, 1.0f);
   std::vector<uint8_t> sym(100);
   for (int i = 0; i < 100; ++i) sym[i] = static_cast<uint8_t>(i * 2);
@@ -133,7 +135,6 @@ void BM_MassStep(benchmark::State& state) {
     step(mass.data(), reinterpret_cast<uint8_t*>(f.data()), sym.data(), 100, 1e-3);
     benchmark::ClobberMemory();
   }
-  state.SetLabel(kernel_set_name(k));
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100);
   use_kernel_set(best_kernel_set());
 }
