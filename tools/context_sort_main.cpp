@@ -37,10 +37,11 @@ void sort_and_write(const LoadedFile& text, ContextOrder order, const std::strin
 }  // namespace
 
 int context_sort_main(int argc, char** argv, ContextOrder order) {
-  return run_tool(argv[0], [&] {
-    if (argc > 3) throw ToolError("usage: " + program_name(argv[0]) + " [INPUT [OUTPUT]]");
+  return run_tool(argv[0], [&](ToolRun& run) {
+    if (argc > 3) throw ToolError("usage: " + run.program() + " [INPUT [OUTPUT]]");
     const std::string input_path = argc > 1 ? argv[1] : "english_lf";
     const std::string output_path = argc > 2 ? argv[2] : "english.out";
+    run.working_on(input_path);
     refuse_same_file(input_path, output_path);
     // The input is loaded and closed before the output is created.
     const LoadedFile text = load_file(input_path);

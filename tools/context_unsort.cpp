@@ -11,10 +11,11 @@
 #include "tool_error.h"
 
 int main(int argc, char** argv) {
-  return run_tool(argv[0], [&] {
-    if (argc > 3) throw ToolError("usage: " + program_name(argv[0]) + " [INPUT [OUTPUT]]");
+  return run_tool(argv[0], [&](ToolRun& run) {
+    if (argc > 3) throw ToolError("usage: " + run.program() + " [INPUT [OUTPUT]]");
     const std::string input_path = argc > 1 ? argv[1] : "english.out";
     const std::string output_path = argc > 2 ? argv[2] : "english.unp";
+    run.working_on(input_path);
     refuse_same_file(input_path, output_path);
     const LoadedFile sorted = load_file(input_path);
     // The output is created only once the input is known to be readable and

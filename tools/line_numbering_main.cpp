@@ -7,9 +7,10 @@
 #include "tool_error.h"
 
 int line_numbering_main(int argc, char** argv, DigitOrder order) {
-  return run_tool(argv[0], [&] {
-    if (argc < 3) throw ToolError("usage: " + program_name(argv[0]) + " INPUT OUTPUT");
+  return run_tool(argv[0], [&](ToolRun& run) {
+    if (argc < 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");
     const std::string input_path = argv[1], output_path = argv[2];
+    run.working_on(input_path);
     InputFile input(input_path);
     refuse_same_file(input_path, output_path);
     LineTagger tagger(order);

@@ -18,16 +18,20 @@ std::string program_name(const char* argv0) {
   return slash != nullptr ? slash + 1 : argv0;
 }
 
-int run_tool(const char* program, const std::function<void()>& body) {
-  const std::string name_text = program_name(program);
-  const char* name = name_text.c_str();
+int run_tool(const char* program, const std::function<void(ToolRun&)>& body) {
+  ToolRun run(program_name(program));
+  const char* name = run.program().c_str();
   try {
-    body();
+    body(run);
     return 0;
   } catch (const ToolError& e) {
     std::fprintf(stderr, "%s: %s\n", name, e.what());
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "%s: out of memory\n", name);
+    // Nothing is allocated here: both names were stored before memory ran out.
+    if (run.file().empty())
+      std::fprintf(stderr, "%s: out of memory\n", name);
+    else
+      std::fprintf(stderr, "%s: %s: out of memory\n", name, run.file().c_str());
   }
   return 1;
 }

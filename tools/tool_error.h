@@ -3,7 +3,7 @@
 // Every failure a tool can meet (bad arguments, a file that cannot be opened,
 // read or written, memory that runs out) ends the run with one line on
 // standard error, "<program>: <file>: <reason>", and exit status 1.  Library
-// code throws ToolError; only run_tool() prints.
+// code throws ToolError; only this module prints.
 #pragma once
 
 #include <functional>
@@ -24,7 +24,25 @@ std::string errno_reason();
 // The last component of argv[0], for usage lines.
 std::string program_name(const char* argv0);
 
+// What run_tool knows of the run in progress.  A failure that carries no file
+// of its own, memory running out anywhere, is reported against the file the
+// run is working on; the record outlives the body, so the name is still there
+// when the report is printed.
+class ToolRun {
+ public:
+  explicit ToolRun(std::string program) : program_(std::move(program)) {}
+
+  // From now on such failures concern `file`.
+  void working_on(std::string file) { file_ = std::move(file); }
+  const std::string& file() const { return file_; }
+  const std::string& program() const { return program_; }
+
+ private:
+  std::string program_;
+  std::string file_;  // empty until the arguments have named one
+};
+
 // Runs `body` and turns a ToolError or an exhausted allocator into the
 // one-line report.  Returns the process exit status: 0 when `body` returned,
 // 1 after a reported failure.
-int run_tool(const char* program, const std::function<void()>& body);
+int run_tool(const char* program, const std::function<void(ToolRun&)>& body);

@@ -15,6 +15,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// AddressSanitizer reserves far more address space than any cap on memory
+// that would still let a program run.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool UNDER_ASAN = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool UNDER_ASAN = true;
+#else
+constexpr bool UNDER_ASAN = false;
+#endif
+#else
+constexpr bool UNDER_ASAN = false;
+#endif
+
 struct ProgramRun {
   int status;
   std::string out, err;
@@ -38,9 +52,12 @@ class ToolsCli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs `exe args` inside the test's directory.
-  ProgramRun run(const std::string& exe, const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + exe + "' " + args + " >stdout.txt 2>stderr.txt";
+  // Runs `exe args` inside the test's directory, with its address space
+  // capped at `memory_kb` when that is not 0.
+  ProgramRun run(const std::string& exe, const std::string& args, long memory_kb = 0) {
+    const std::string cap = memory_kb != 0 ? "ulimit -v " + std::to_string(memory_kb) + " && " : "";
+    const std::string cmd =
+        "cd '" + dir_.string() + "' && " + cap + "'" + exe + "' " + args + " >stdout.txt 2>stderr.txt";
     const int raw = std::system(cmd.c_str());
     ProgramRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir_ / "stdout.txt"), read_file(dir_ / "stderr.txt")};
     fs::remove(dir_ / "stdout.txt");
@@ -145,6 +162,34 @@ TEST_F(ToolsCli, BadStartsFailWithOneLineNamingFileAndReason) {
     EXPECT_EQ(r.err, program + ": " + c.message + "\n") << c.name;
     EXPECT_EQ(read_file(dir_ / "in"), input) << program << ": " << c.name << " damaged its input";
     EXPECT_FALSE(fs::exists(dir_ / "out")) << program << ": " << c.name << " created an output";
+  }
+}
+
+// Memory is capped at rising steps, from too little to start up until the
+// program finishes.  Every run that gets as far as reporting a failure names
+// the input; runs that the loader stops before the program starts (status
+// 127, or the runtime's abort when it cannot even throw) prove nothing.
+TEST_F(ToolsCli, OutOfMemoryNamesTheInput) {
+  if (UNDER_ASAN) GTEST_SKIP() << "no cap on memory leaves room for AddressSanitizer";
+  std::string text;
+  for (int line = 0; text.size() < (1 << 16); ++line) text += "line " + std::to_string(line) + " of some text\r\n";
+  write_file(dir_ / "big", text);
+  for (const std::string exe :
+       {LINE_NUMBER_MSB, LINE_NUMBER_LSB, CONTROL_FILTER, CONTEXT_SORT_LINE, CONTEXT_SORT_FILE, CONTEXT_UNSORT}) {
+    const std::string program = fs::path(exe).filename().string();
+    int reports = 0;
+    // Long strides while the loader fails, short ones once the program runs.
+    for (long kb = 1024, stride = 0;; kb += stride) {
+      ASSERT_LT(kb, 1 << 18) << program << " never finished";
+      const ProgramRun r = run(exe, "big out", kb);
+      if (r.status == 0) break;
+      stride = r.status == 127 ? 256 : 64;
+      if (r.status != 1) continue;
+      ++reports;
+      EXPECT_TRUE(r.err.starts_with(program + ": big: ") && r.err.find("memory") != std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+    EXPECT_GT(reports, 0) << program << " was never short of memory";
   }
 }
 
