@@ -1,6 +1,7 @@
 // control_filter INPUT OUTPUT: copies INPUT to OUTPUT, dropping the control
 // bytes of its first K bytes and turning those of the rest into LF, where K
-// is the number of control bytes in INPUT.  Further arguments are ignored.
+// is the number of control bytes in INPUT.  Any other number of arguments is
+// a usage error, refused before anything is opened.
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@
 
 int main(int argc, char** argv) {
   return run_tool(argv[0], [&](ToolRun& run) {
-    if (argc < 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");
+    if (argc != 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");
     const std::string input_path = argv[1], output_path = argv[2];
     run.working_on(input_path);
     InputFile input(input_path);

@@ -8,7 +8,9 @@
 
 int line_numbering_main(int argc, char** argv, DigitOrder order) {
   return run_tool(argv[0], [&](ToolRun& run) {
-    if (argc < 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");
+    // An extra argument is refused before anything is opened: a shell glob
+    // that matched three files must not overwrite the second one.
+    if (argc != 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");
     const std::string input_path = argv[1], output_path = argv[2];
     run.working_on(input_path);
     InputFile input(input_path);

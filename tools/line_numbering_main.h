@@ -3,6 +3,6 @@
 
 #include "line_tagging.h"
 
-// Runs the program: `line_number_* INPUT OUTPUT`; further arguments are
-// ignored.  Returns the exit status.
+// Runs the program: `line_number_* INPUT OUTPUT`; any other number of
+// arguments is a usage error.  Returns the exit status.
 int line_numbering_main(int argc, char** argv, DigitOrder order);

@@ -131,6 +131,10 @@ TEST_F(ToolsCli, BadStartsFailWithOneLineNamingFileAndReason) {
       {"too few arguments", LINE_NUMBER_MSB, "in", "usage: line_number_msb INPUT OUTPUT"},
       {"no arguments", LINE_NUMBER_LSB, "", "usage: line_number_lsb INPUT OUTPUT"},
       {"too few arguments", CONTROL_FILTER, "in", "usage: control_filter INPUT OUTPUT"},
+      // A glob that matched three files: the second must not be overwritten.
+      {"too many arguments", LINE_NUMBER_MSB, "in out in", "usage: line_number_msb INPUT OUTPUT"},
+      {"too many arguments", LINE_NUMBER_LSB, "in out in", "usage: line_number_lsb INPUT OUTPUT"},
+      {"too many arguments", CONTROL_FILTER, "in out in", "usage: control_filter INPUT OUTPUT"},
       {"too many arguments", CONTEXT_SORT_LINE, "a b c", "usage: context_sort_line [INPUT [OUTPUT]]"},
       {"too many arguments", CONTEXT_UNSORT, "a b c", "usage: context_unsort [INPUT [OUTPUT]]"},
       {"missing input", LINE_NUMBER_MSB, "missing out", "missing: cannot open for reading: No such file or directory"},
