@@ -49,5 +49,10 @@ int context_sort_main(int argc, char** argv, ContextOrder order) {
       sort_and_write<std::int32_t>(text, order, input_path, output_path);
     else
       sort_and_write<std::int64_t>(text, order, input_path, output_path);
+    // Every line the inverse rebuilds ends with a LF, so a last line without
+    // one cannot come back.  Said once the output is complete, so that a
+    // failed run still reports one line only.
+    if (text.length != 0 && text.data[text.length - 1] != '\n')
+      run.warn(input_path, "the text does not end with LF; context_unsort cannot rebuild its last line");
   });
 }

@@ -18,6 +18,10 @@ std::string program_name(const char* argv0) {
   return slash != nullptr ? slash + 1 : argv0;
 }
 
+void ToolRun::warn(const std::string& file, const std::string& reason) const {
+  std::fprintf(stderr, "%s: %s: warning: %s\n", program_.c_str(), file.c_str(), reason.c_str());
+}
+
 int run_tool(const char* program, const std::function<void(ToolRun&)>& body) {
   ToolRun run(program_name(program));
   const char* name = run.program().c_str();

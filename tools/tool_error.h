@@ -37,6 +37,10 @@ class ToolRun {
   const std::string& file() const { return file_; }
   const std::string& program() const { return program_; }
 
+  // Prints "<program>: <file>: warning: <reason>" on standard error; the run
+  // goes on.
+  void warn(const std::string& file, const std::string& reason) const;
+
  private:
   std::string program_;
   std::string file_;  // empty until the arguments have named one

@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 
+#include "context_sort.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -166,6 +168,34 @@ TEST_F(ToolsCli, BadStartsFailWithOneLineNamingFileAndReason) {
     EXPECT_EQ(r.err, program + ": " + c.message + "\n") << c.name;
     EXPECT_EQ(read_file(dir_ / "in"), input) << program << ": " << c.name << " damaged its input";
     EXPECT_FALSE(fs::exists(dir_ / "out")) << program << ": " << c.name << " created an output";
+  }
+}
+
+// The inverse cannot rebuild a last line without LF: both sorts still write
+// the same sorted text, and say so on standard error.
+TEST_F(ToolsCli, SortsWarnWhenTheLastLineHasNoLf) {
+  struct Sort {
+    std::string exe;
+    ContextOrder order;
+  };
+  const Sort sorts[] = {{CONTEXT_SORT_LINE, ContextOrder::line_bounded}, {CONTEXT_SORT_FILE, ContextOrder::unbounded}};
+  const std::pair<std::string, bool> texts[] = {
+      {"hello world\nsecond line\nthird", true}, {"x", true}, {"a\nb\n", false}, {"\n", false}, {"", false}};
+  for (const auto& sort : sorts) {
+    const std::string program = fs::path(sort.exe).filename().string();
+    for (const auto& [text, warns] : texts) {
+      write_file(dir_ / "english_lf", text);
+      const ProgramRun r = run(sort.exe, "");
+      EXPECT_EQ(r.status, 0) << program << " on " << text;
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, warns ? program + ": english_lf: warning: the text does not end with LF; "
+                                         "context_unsort cannot rebuild its last line\n"
+                             : "");
+      const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+      std::string sorted;
+      for (const auto p : context_sorted_positions<std::int32_t>(bytes, sort.order)) sorted += text[p];
+      EXPECT_EQ(read_file(dir_ / "english.out"), sorted) << program << " on " << text;
+    }
   }
 }
 
