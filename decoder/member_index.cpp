@@ -46,12 +46,13 @@ bool magic_ends_at(std::span<const uint8_t> file, uint64_t end) {
 }
 
 // A trailer of this layout whose check holds ends at `end`, with a damaged
-// magic, or `cut` bytes later (cut 1..max_cut) but the file stops within its
-// magic.  Random bytes pass this with odds of about 2^-56 per `cut`, so a
-// plain file is not mistaken for one.
+// magic, or `cut` bytes later (cut 1..max_cut, at most the magic's 8 bytes)
+// but the file stops within its magic.  Random bytes pass the check and the
+// fixed layout bytes with odds of 2^-64 per `cut`, so a plain file is not
+// mistaken for one.
 std::optional<MemberDamage> damaged_trailer_ending_at(std::span<const uint8_t> file,
                                                       uint64_t end, uint64_t max_cut) {
-  for (uint64_t cut = 0; cut <= max_cut && cut < MAGIC_BYTES; ++cut) {
+  for (uint64_t cut = 0; cut <= max_cut && cut <= MAGIC_BYTES; ++cut) {
     if (end + cut < TRAILER_BYTES) continue;
     const uint64_t start = end + cut - TRAILER_BYTES;
     const uint8_t* const t = file.data() + start;
@@ -189,7 +190,7 @@ TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
 MemberIndex index_members(std::span<const uint8_t> file) {
   const uint64_t size = file.size();
   if (!magic_ends_at(file, size)) {
-    if (const auto d = damaged_trailer_ending_at(file, size, MAGIC_BYTES - 1))
+    if (const auto d = damaged_trailer_ending_at(file, size, MAGIC_BYTES))
       return damaged_index(*d);
     if (const uint64_t end = last_intact_trailer_end(file, size))
       return damaged_index({end, MemberFault::unclaimed_bytes});

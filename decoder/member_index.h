@@ -78,6 +78,7 @@ const char* describe(MemberFault f);
 struct MemberDamage {
   uint64_t offset = 0;  // file offset of the fault
   MemberFault fault = MemberFault::none;
+  friend bool operator==(const MemberDamage&, const MemberDamage&) = default;
 };
 
 struct Member {
