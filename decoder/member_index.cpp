@@ -1,0 +1,244 @@
+#include "member_index.h"
+
+#include <algorithm>
+#include <cassert>
+#include <functional>
+#include <iterator>
+
+#include <xxhash.h>
+
+namespace tav {
+namespace {
+
+// Field offsets within the trailer (see the header's table).
+constexpr size_t HASH_AT = 0, SIZE_AT = 8, LENGTH_AT = 16, VERSION_AT = 20, FLAGS_AT = 21,
+                 CHECK_AT = 24, MAGIC_AT = 28;
+// Bytes up to and including the check: what a trailer cut short within its
+// magic still holds.
+constexpr size_t CHECKED_PART = MAGIC_AT;
+constexpr size_t MAGIC_BYTES = TRAILER_MAGIC.size();
+static_assert(MAGIC_AT + MAGIC_BYTES == TRAILER_BYTES);
+
+uint64_t load_le(const uint8_t* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+void store_le(uint8_t* p, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t trailer_check(const uint8_t* t) { return XXH32(t, CHECK_AT, 0); }
+
+// The check holds over bytes 0..23 (at least CHECKED_PART bytes at `t`).
+bool check_holds(const uint8_t* t) { return trailer_check(t) == load_le(t + CHECK_AT, 4); }
+
+// Version 1 with no flags and zero reserved bytes.
+bool known_layout(const uint8_t* t) {
+  return t[VERSION_AT] == TRAILER_VERSION && t[FLAGS_AT] == 0 && t[FLAGS_AT + 1] == 0 &&
+         t[FLAGS_AT + 2] == 0;
+}
+
+bool magic_ends_at(std::span<const uint8_t> file, uint64_t end) {
+  return end >= MAGIC_BYTES &&
+         std::equal(TRAILER_MAGIC.begin(), TRAILER_MAGIC.end(), file.begin() + (end - MAGIC_BYTES));
+}
+
+// A trailer of this layout whose check holds ends at `end`, with a damaged
+// magic, or `cut` bytes later (cut 1..max_cut, at most the magic's 8 bytes)
+// but the file stops within its magic.  Random bytes pass the check and the
+// fixed layout bytes with odds of 2^-64 per `cut`, so a plain file is not
+// mistaken for one.
+std::optional<MemberDamage> damaged_trailer_ending_at(std::span<const uint8_t> file,
+                                                      uint64_t end, uint64_t max_cut) {
+  for (uint64_t cut = 0; cut <= max_cut && cut <= MAGIC_BYTES; ++cut) {
+    if (end + cut < TRAILER_BYTES) continue;
+    const uint64_t start = end + cut - TRAILER_BYTES;
+    const uint8_t* const t = file.data() + start;
+    if (!check_holds(t) || !known_layout(t)) continue;
+    if (cut == 0) return MemberDamage{start, MemberFault::trailer_damaged};
+    if (std::equal(t + MAGIC_AT, file.data() + end, TRAILER_MAGIC.begin()))
+      return MemberDamage{start, MemberFault::trailer_cut_short};
+  }
+  return std::nullopt;
+}
+
+// End offset of the last trailer in file[0, limit) whose check holds, or 0.
+// One backward scan for the magic: used only when the walk cannot go on.
+uint64_t last_intact_trailer_end(std::span<const uint8_t> file, uint64_t limit) {
+  using Rev = std::reverse_iterator<std::span<const uint8_t>::iterator>;
+  const Rev rend(file.begin());
+  const std::boyer_moore_horspool_searcher searcher(TRAILER_MAGIC.rbegin(), TRAILER_MAGIC.rend());
+  for (Rev from(file.begin() + limit);;) {
+    const Rev hit = std::search(from, rend, searcher);
+    if (hit == rend) return 0;
+    const uint64_t end = static_cast<uint64_t>(hit.base() - file.begin());
+    if (end >= TRAILER_BYTES && check_holds(file.data() + end - TRAILER_BYTES)) return end;
+    from = std::next(hit);
+  }
+}
+
+// Why no trailer ends at `pos`, where a member starts.
+MemberDamage explain_gap(std::span<const uint8_t> file, uint64_t pos) {
+  if (const auto d = damaged_trailer_ending_at(file, pos, 0)) return *d;
+  if (const uint64_t end = last_intact_trailer_end(file, pos))
+    return {end, MemberFault::unclaimed_bytes};
+  return {0, MemberFault::bytes_before_first_member};
+}
+
+MemberIndex damaged_index(MemberDamage d, std::vector<Member> intact = {}) {
+  MemberIndex idx;
+  idx.kind = MemberIndex::Kind::damaged;
+  idx.damage = d;
+  idx.members = std::move(intact);
+  return idx;
+}
+
+Member member_at(std::span<const uint8_t> file, uint64_t offset, const MemberTrailer& t) {
+  Member m;
+  m.offset = offset;
+  m.header = parse_header_bytes(file.data() + offset, HEADER_BYTES);
+  m.stream_offset = offset + HEADER_BYTES;
+  m.stream_bytes = t.member_bytes - HEADER_BYTES - TRAILER_BYTES;
+  m.trailer = t;
+  return m;
+}
+
+// Collects the members ending at the end of the file, last member first,
+// until the start of the file or the first fault.  Every step moves back by
+// at least MIN_MEMBER_BYTES, so the walk ends.
+std::optional<MemberDamage> walk_back(std::span<const uint8_t> file, std::vector<Member>& found) {
+  for (uint64_t pos = file.size(); pos > 0;) {
+    if (!magic_ends_at(file, pos)) return explain_gap(file, pos);
+    if (pos < TRAILER_BYTES) return MemberDamage{0, MemberFault::trailer_cut_short};
+    const uint64_t at = pos - TRAILER_BYTES;
+    const TrailerParse p = parse_trailer(file.subspan(at, TRAILER_BYTES));
+    if (p.fault != MemberFault::none) return MemberDamage{at, p.fault};
+    if (p.trailer.member_bytes > pos) return MemberDamage{at, MemberFault::member_before_start};
+    const Member m = member_at(file, pos - p.trailer.member_bytes, p.trailer);
+    if (m.header.text_length != m.trailer.text_length)
+      return MemberDamage{m.offset, MemberFault::text_length_mismatch};
+    found.push_back(m);
+    pos = m.offset;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const char* describe(MemberFault f) {
+  switch (f) {
+    case MemberFault::none: return "";
+    case MemberFault::not_a_trailer: return "no member trailer here";
+    case MemberFault::trailer_damaged: return "trailer damaged";
+    case MemberFault::trailer_unsupported: return "trailer of an unsupported version";
+    case MemberFault::trailer_cut_short: return "trailer cut short";
+    case MemberFault::text_too_long: return "trailer text length beyond 2^31 - 1 bytes";
+    case MemberFault::member_too_small: return "member size too small for a member";
+    case MemberFault::member_before_start:
+      return "member size points before the start of the file";
+    case MemberFault::text_length_mismatch:
+      return "header text length does not match the trailer";
+    case MemberFault::bytes_before_first_member: return "bytes before the first member";
+    case MemberFault::unclaimed_bytes: return "bytes after a member that belong to no member";
+    case MemberFault::stream_end_mismatch: return "stream does not end where the trailer says";
+    case MemberFault::checksum_mismatch: return "checksum mismatch";
+  }
+  return "unknown fault";
+}
+
+uint64_t text_hash(std::span<const uint8_t> text) { return XXH64(text.data(), text.size(), 0); }
+
+std::array<uint8_t, TRAILER_BYTES> write_trailer(const MemberTrailer& t) {
+  assert(t.text_length <= MAX_TEXT_LENGTH && t.member_bytes >= MIN_MEMBER_BYTES);
+  std::array<uint8_t, TRAILER_BYTES> out{};
+  store_le(out.data() + HASH_AT, t.text_hash, 8);
+  store_le(out.data() + SIZE_AT, t.member_bytes, 8);
+  store_le(out.data() + LENGTH_AT, t.text_length, 4);
+  out[VERSION_AT] = TRAILER_VERSION;
+  store_le(out.data() + CHECK_AT, trailer_check(out.data()), 4);
+  std::copy(TRAILER_MAGIC.begin(), TRAILER_MAGIC.end(), out.begin() + MAGIC_AT);
+  return out;
+}
+
+TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
+  TrailerParse r;
+  if (bytes.size() < TRAILER_BYTES) {
+    const bool checked = bytes.size() >= CHECKED_PART && check_holds(bytes.data());
+    r.fault = checked ? MemberFault::trailer_cut_short : MemberFault::not_a_trailer;
+    return r;
+  }
+  const uint8_t* const t = bytes.data();
+  if (!std::equal(TRAILER_MAGIC.begin(), TRAILER_MAGIC.end(), t + MAGIC_AT))
+    r.fault = MemberFault::not_a_trailer;
+  else if (!check_holds(t))
+    r.fault = MemberFault::trailer_damaged;
+  else if (!known_layout(t))
+    r.fault = MemberFault::trailer_unsupported;
+  if (r.fault != MemberFault::none) return r;
+  r.trailer.text_hash = load_le(t + HASH_AT, 8);
+  r.trailer.member_bytes = load_le(t + SIZE_AT, 8);
+  r.trailer.text_length = static_cast<uint32_t>(load_le(t + LENGTH_AT, 4));
+  if (r.trailer.text_length > MAX_TEXT_LENGTH)
+    r.fault = MemberFault::text_too_long;
+  else if (r.trailer.member_bytes < MIN_MEMBER_BYTES)
+    r.fault = MemberFault::member_too_small;
+  return r;
+}
+
+MemberIndex index_members(std::span<const uint8_t> file) {
+  const uint64_t size = file.size();
+  if (!magic_ends_at(file, size)) {
+    if (const auto d = damaged_trailer_ending_at(file, size, MAGIC_BYTES))
+      return damaged_index(*d);
+    if (const uint64_t end = last_intact_trailer_end(file, size))
+      return damaged_index({end, MemberFault::unclaimed_bytes});
+    return MemberIndex{};
+  }
+  std::vector<Member> found;
+  const std::optional<MemberDamage> damage = walk_back(file, found);
+  std::reverse(found.begin(), found.end());
+  if (damage) return damaged_index(*damage, std::move(found));
+  MemberIndex idx;
+  idx.kind = MemberIndex::Kind::members;
+  idx.members = std::move(found);
+  return idx;
+}
+
+AfterStream read_after_stream(std::span<const uint8_t> next, uint64_t member_offset,
+                              const ContainerHeader& header, uint64_t stream_bytes) {
+  AfterStream r;
+  if (next.empty()) return r;
+  const uint64_t stream_end = member_offset + HEADER_BYTES + stream_bytes;
+  const auto fail = [&r](uint64_t offset, MemberFault f) {
+    r.kind = AfterStream::Kind::damaged;
+    r.damage = {offset, f};
+    return r;
+  };
+  const TrailerParse p = parse_trailer(next.first(std::min<size_t>(next.size(), TRAILER_BYTES)));
+  if (p.fault != MemberFault::none) return fail(stream_end, p.fault);
+  if (p.trailer.member_bytes != member_bytes_for_stream(stream_bytes))
+    return fail(stream_end, MemberFault::stream_end_mismatch);
+  if (p.trailer.text_length != header.text_length)
+    return fail(member_offset, MemberFault::text_length_mismatch);
+  r.kind = next.size() > TRAILER_BYTES ? AfterStream::Kind::more_members
+                                       : AfterStream::Kind::last_member;
+  r.member.offset = member_offset;
+  r.member.header = header;
+  r.member.stream_offset = member_offset + HEADER_BYTES;
+  r.member.stream_bytes = stream_bytes;
+  r.member.trailer = p.trailer;
+  return r;
+}
+
+std::optional<MemberDamage> verify_member(const Member& m, uint64_t decoded_text_hash,
+                                          uint64_t consumed) {
+  if (consumed != m.stream_bytes)
+    return MemberDamage{m.stream_offset + consumed, MemberFault::stream_end_mismatch};
+  if (decoded_text_hash != m.trailer.text_hash)
+    return MemberDamage{m.offset, MemberFault::checksum_mismatch};
+  return std::nullopt;
+}
+
+}  // namespace tav

@@ -1,0 +1,157 @@
+// Members of a compressed file, and the trailer that closes each one.
+//
+// A file is either "plain" (one header + stream running to the end of the
+// file, no check: files of earlier builds and of other compressors) or one or
+// more members.  A member is a complete header + stream, written out in full
+// (the decoder never reads past it), followed by a 36-byte trailer:
+//
+//   offset size field
+//    0     8   text_hash     XXH64, seed 0, of the member's decoded text
+//    8     8   member_bytes  header + stream + trailer of this member
+//   16     4   text_length   bytes of decoded text; equals the header's
+//   20     1   version       1
+//   21     1   flags         0 (no flag is defined yet)
+//   22     2   reserved      0
+//   24     4   trailer_check XXH32, seed 0, of bytes 0..23
+//   28     8   magic         89 74 61 76 4D 42 0D FF
+//
+// Integers are little-endian.  `xxhsum -H1 member.txt` prints text_hash as
+// big-endian hex: the 8 stored bytes in reverse order.
+//
+// Why this shape: the magic comes last so a reader walking back from the end
+// of the file meets it first; member_bytes lets it jump to the member's start
+// without decoding, so N members cost O(N) and can be handed to N threads;
+// trailer_check tells a damaged trailer from a text whose checksum differs.
+// A strict decoder that reads only the header's stream decodes a one-member
+// file unchanged, because the stream never runs into its trailer.
+//
+// Everything here is a pure function of byte spans: nothing reads outside
+// the span it is given, no size is used before it is checked against the
+// span, and every fault comes back as a value with the file offset where it
+// lies.  Nothing allocates except the index's list of members.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "decoder_types.h"
+
+namespace tav {
+
+inline constexpr uint32_t TRAILER_BYTES = 36;
+inline constexpr uint8_t TRAILER_VERSION = 1;
+inline constexpr std::array<uint8_t, 8> TRAILER_MAGIC = {0x89, 0x74, 0x61, 0x76,
+                                                         0x4D, 0x42, 0x0D, 0xFF};
+// The decoder always reads 8 stream bytes before the first symbol, so a
+// member's stream, written in full, is never shorter.
+inline constexpr uint64_t MIN_STREAM_BYTES = 8;
+inline constexpr uint64_t MIN_MEMBER_BYTES = HEADER_BYTES + MIN_STREAM_BYTES + TRAILER_BYTES;
+
+struct MemberTrailer {
+  uint64_t text_hash = 0;
+  uint64_t member_bytes = 0;
+  uint32_t text_length = 0;
+};
+
+enum class MemberFault {
+  none,
+  not_a_trailer,          // no trailer magic where a trailer must end
+  trailer_damaged,        // the trailer's own check fails
+  trailer_unsupported,    // intact, but of a later version or with unknown flags
+  trailer_cut_short,      // the file ends inside a trailer
+  text_too_long,          // the trailer claims more than 2^31 - 1 bytes of text
+  member_too_small,       // member_bytes below a header, 8 stream bytes and a trailer
+  member_before_start,    // member_bytes reaches back past the start of the file
+  text_length_mismatch,   // header and trailer disagree on the text length
+  bytes_before_first_member,
+  unclaimed_bytes,        // bytes after an intact trailer that no later trailer accounts for
+  stream_end_mismatch,    // the decoder did not stop where the trailer says the stream ends
+  checksum_mismatch,      // the decoded text's XXH64 differs from the trailer's
+};
+
+// A short text for a fault, e.g. "trailer damaged" ("" for none).
+const char* describe(MemberFault f);
+
+struct MemberDamage {
+  uint64_t offset = 0;  // file offset of the fault
+  MemberFault fault = MemberFault::none;
+  friend bool operator==(const MemberDamage&, const MemberDamage&) = default;
+};
+
+struct Member {
+  uint64_t offset = 0;  // file offset of the header
+  ContainerHeader header;
+  uint64_t stream_offset = 0;  // offset + HEADER_BYTES
+  uint64_t stream_bytes = 0;   // what the decoder must consume, no more, no less
+  MemberTrailer trailer;
+};
+
+// XXH64, seed 0: the value a trailer keeps for a text.
+uint64_t text_hash(std::span<const uint8_t> text);
+
+// member_bytes of a member whose stream has `stream_bytes` bytes.
+constexpr uint64_t member_bytes_for_stream(uint64_t stream_bytes) {
+  return HEADER_BYTES + stream_bytes + TRAILER_BYTES;
+}
+
+// The trailer's bytes.  Expects t.text_length <= MAX_TEXT_LENGTH and
+// t.member_bytes >= MIN_MEMBER_BYTES (the reader refuses anything else).
+std::array<uint8_t, TRAILER_BYTES> write_trailer(const MemberTrailer& t);
+
+struct TrailerParse {
+  MemberFault fault = MemberFault::none;  // none: `trailer` holds the fields
+  MemberTrailer trailer;
+};
+
+// Reads the trailer in bytes[0..TRAILER_BYTES) (a shorter span is
+// trailer_cut_short).  Checks, in this order: magic (not_a_trailer), the
+// trailer's check (trailer_damaged), version and flags (trailer_unsupported),
+// text length and member size against the format's limits.
+TrailerParse parse_trailer(std::span<const uint8_t> bytes);
+
+struct MemberIndex {
+  enum class Kind { plain, members, damaged };
+  Kind kind = Kind::plain;
+  // members: every member in file order, covering the file exactly.
+  // damaged: the intact members found after the damage, in file order.
+  // plain: empty; the stream runs from HEADER_BYTES to the end of the file.
+  std::vector<Member> members;
+  MemberDamage damage;  // kind == damaged only
+};
+
+// Finds the members of a whole file by walking trailers back from its end,
+// without decoding.  A file that ends in no trailer is plain, unless it holds
+// an intact trailer further in, or its end is a trailer with a damaged magic
+// or cut short within its last 8 bytes: then it is damaged.  Walking costs
+// O(members); a plain or damaged file costs one backward scan of its bytes.
+MemberIndex index_members(std::span<const uint8_t> file);
+
+// What follows a stream that has just been decoded from a file read in
+// order.  `next` holds the bytes after the stream's last consumed byte: at
+// least TRAILER_BYTES + 1 of them, or all of them where the file ends sooner.
+struct AfterStream {
+  enum class Kind { end_of_file, last_member, more_members, damaged };
+  Kind kind = Kind::end_of_file;
+  Member member;        // last_member, more_members: the member just decoded
+  MemberDamage damage;  // damaged only
+};
+
+// `member_offset` is the file offset of the stream's header, `header` the
+// header read there, and `stream_bytes` every byte the decoder took from the
+// stream.  end_of_file means nothing follows (a plain file, or a member
+// without trailer: no check is possible).  A trailer must end exactly where
+// it says its member ends, with the header's text length.
+AfterStream read_after_stream(std::span<const uint8_t> next, uint64_t member_offset,
+                              const ContainerHeader& header, uint64_t stream_bytes);
+
+// The checks after decoding a member: the decoder must have consumed
+// exactly the member's stream (`consumed` counts every byte it took,
+// end-of-span fillers included; reported at the offset where it stopped),
+// and the text must have the trailer's hash (reported at the member's start).
+std::optional<MemberDamage> verify_member(const Member& m, uint64_t decoded_text_hash,
+                                          uint64_t consumed);
+
+}  // namespace tav
