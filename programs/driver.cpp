@@ -45,11 +45,6 @@ void explain(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "tav_d: %s: %s\n", file.c_str(), reason.c_str());
 }
 
-[[noreturn]] void stop(int status) {
-  std::fflush(stdout);
-  std::exit(status);
-}
-
 bool same_file(const char* a, const char* b) {
   struct stat sa, sb;
   if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
@@ -85,15 +80,16 @@ ContainerHeader read_header(std::FILE* in) {
 // that cannot fit is refused before any work.  A budget that cannot fit is
 // allowed (a file rarely uses all of it) but capped at what the machine can
 // give, so a model that outgrows the machine ends with the block-refusal
-// message instead of exhausting the system.
-void check_machine_memory(const ContainerHeader& h, const std::string& name) {
+// message instead of exhausting the system.  Returns an exit status, or -1 to
+// go on.
+int check_machine_memory(const ContainerHeader& h, const std::string& name) {
   const uint64_t machine = machine_memory_bytes();
-  if (machine == 0) return;
+  if (machine == 0) return -1;
   if (h.text_length >= machine) {
     std::printf("The decoded text needs %" PRIu32 " bytes; this machine has %" PRIu64 " MB.\n",
                 h.text_length, machine >> 20);
     explain(name, "the decoded text would not fit in this machine's memory");
-    stop(EXIT_USAGE_OR_IO);
+    return EXIT_USAGE_OR_IO;
   }
   const uint64_t room = machine - h.text_length;
   if ((uint64_t{h.memory_mb} << 20) > room) {
@@ -103,45 +99,49 @@ void check_machine_memory(const ContainerHeader& h, const std::string& name) {
                  name.c_str(), h.memory_mb, room >> 20);
     NodeStore::set_system_memory_limit(room);
   }
+  return -1;
 }
 
-void check_header(const ContainerHeader& h, const std::string& name) {
+// Returns an exit status, or -1 when the header can be decoded.
+int check_header(const ContainerHeader& h, const std::string& name) {
   if (h.text_length > MAX_TEXT_LENGTH) {
     std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
                 h.text_length, MAX_TEXT_LENGTH);
     explain(name, "invalid header: text length beyond the supported maximum");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
   if (h.memory_mb == 0) {
     std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
     explain(name, "invalid header: memory budget of 0M");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
   if (h.memory_mb > MAX_MEMORY_MB) {
     std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
                 h.memory_mb, MAX_MEMORY_MB);
     explain(name, "invalid header: memory budget beyond the supported maximum");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
-  check_machine_memory(h, name);
+  return check_machine_memory(h, name);
 }
 
-// Writes decoded bytes through a buffer; a failed write ends the run.
+// Writes decoded bytes through a buffer.  A failed write is reported once,
+// and the caller ends the run when flush() or put() returns false.
 class OutputBuffer {
  public:
   OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
-  void put(uint8_t b) {
+  bool put(uint8_t b) {
     buf_.push_back(b);
-    if (buf_.size() == buf_.capacity()) flush();
+    return buf_.size() < buf_.capacity() || flush();
   }
-  void flush() {
+  bool flush() {
     if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
       const int err = errno;
       std::printf("\nCannot write output file.\n");
       explain(name_, std::string("cannot write: ") + std::strerror(err));
-      stop(EXIT_USAGE_OR_IO);
+      return false;
     }
     buf_.clear();
+    return true;
   }
 
  private:
@@ -150,7 +150,8 @@ class OutputBuffer {
   std::vector<uint8_t> buf_;
 };
 
-void decode_all(Run& run, uint8_t* text) {
+// Returns an exit status.
+int decode_all(Run& run, uint8_t* text) {
   RangeDecoder rd;
   rd.init(run.in);
   OutputBuffer out(run.out, run.output_name);
@@ -165,18 +166,17 @@ void decode_all(Run& run, uint8_t* text) {
     }
     const ByteStatus st = decode_byte(run.model, rd, text, p);
     if (st != ByteStatus::ok) {
-      out.flush();
+      if (!out.flush()) return EXIT_USAGE_OR_IO;
       std::printf("\nDamaged compressed file: %s at position %" PRIu32
                   " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
                   describe(st), p, run.compressed_position(rd), p);
       explain(run.input_name, std::string("damaged: ") + describe(st) + " at position " +
                                   std::to_string(p));
-      std::fclose(run.out);
-      stop(EXIT_BAD_INPUT);
+      return EXIT_BAD_INPUT;
     }
-    out.put(text[p]);
+    if (!out.put(text[p])) return EXIT_USAGE_OR_IO;
   }
-  out.flush();
+  if (!out.flush()) return EXIT_USAGE_OR_IO;
 
   const uint32_t elapsed = tick_ms() - run.start_time;
   run.show_progress(run.header.text_length, rd);
@@ -188,6 +188,7 @@ void decode_all(Run& run, uint8_t* text) {
   std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
               run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
               unused / 1000, elapsed / 1000, elapsed % 1000);
+  return 0;
 }
 
 int decode_file(int argc, char** argv) {
@@ -210,7 +211,7 @@ int decode_file(int argc, char** argv) {
   }
   run.input_name = argv[1];
   run.header = read_header(run.in);
-  check_header(run.header, run.input_name);
+  if (const int status = check_header(run.header, run.input_name); status >= 0) return status;
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
@@ -245,9 +246,12 @@ int decode_file(int argc, char** argv) {
   init_model(run.model, run.header.level_limit, run.header.memory_mb, text,
              run.header.text_length);
   run.start_time = tick_ms();
-  decode_all(run, text);
-
+  const int decoded = decode_all(run, text);
   std::fclose(run.in);
+  if (decoded != 0) {
+    std::fclose(run.out);
+    return decoded;
+  }
   if (std::fclose(run.out) != 0) {
     const int err = errno;
     std::printf("Cannot write output file.\n");
@@ -259,4 +263,8 @@ int decode_file(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return decode_file(argc, argv); }
+int main(int argc, char** argv) {
+  const int status = decode_file(argc, argv);
+  std::fflush(stdout);
+  return status;
+}
