@@ -4,11 +4,12 @@
 //   tav_e [options] [INPUT|-] [-o OUTPUT]
 //
 // The whole input is held in memory (the model reads earlier text through its
-// successor positions).  A file result is written to a temporary name in the
-// output's directory and renamed on success, so a failed or interrupted run
-// leaves no partial file; a result for standard output is built in memory and
-// written only once it is complete (and verified, with -t).  Messages and
-// progress go to standard error only.
+// successor positions).  A file result is written to an unnamed temporary
+// file in the output's directory and linked at its name on success (see
+// output_file.h), so a failed, refused or killed run leaves no partial file;
+// a result for standard output or for an output written in place is built in
+// memory and written only once it is complete (and verified, with -t).
+// Messages and progress go to standard error only.
 //
 // Some inputs meet a limit of the format at some settings: a byte the model
 // gives frequency 1 while the coder's range is small leaves a zero-width
@@ -25,10 +26,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@
 #include "encode_stream.h"
 #include "encoder_options.h"
 #include "encoder_progress.h"
+#include "encoder_sink.h"
+#include "output_file.h"
 #include "settings.h"
 #include "system_memory.h"
 #include "verify_container.h"
@@ -45,24 +48,9 @@ namespace {
 
 using namespace tav;
 
-// ---- temporary output file, removed on failure and on a fatal signal -------
-
-// The name of the temporary file while it exists, for the signal handler.
-char g_temp_name[4096];
-
-extern "C" void remove_temp_and_die(int sig) {
-  if (g_temp_name[0] != '\0') ::unlink(g_temp_name);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-void catch_fatal_signals() {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, remove_temp_and_die);
-}
-
 // The model needs a block the machine cannot give: no partial output is left.
 void refuse_model_memory() {
-  if (g_temp_name[0] != '\0') ::unlink(g_temp_name);
+  remove_temporary_output();
   std::fprintf(stderr, "tav_e: not enough memory for the model; use a smaller --memory budget\n");
   std::exit(EXIT_USAGE_OR_IO);
 }
@@ -75,112 +63,42 @@ void limit_model_memory(uint64_t text_bytes) {
   if (machine > text_bytes) NodeStore::set_system_memory_limit(machine - text_bytes);
 }
 
-// Where the compressed bytes go while they are made: a temporary file next to
-// the output, or a memory buffer for standard output.  reset() empties it for
-// another attempt.
-class Sink {
- public:
-  ~Sink() { discard(); }
-
-  // Returns false with errno set when the temporary file cannot be created.
-  bool open_file(const std::string& output) {
-    const std::string pattern = output + ".XXXXXX";
-    if (pattern.size() >= sizeof g_temp_name) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
-    std::memcpy(g_temp_name, pattern.c_str(), pattern.size() + 1);
-    const int fd = ::mkstemp(g_temp_name);
-    if (fd < 0) {
-      g_temp_name[0] = '\0';
-      return false;
-    }
-    temp_name_ = g_temp_name;
-    f_ = ::fdopen(fd, "w+b");
-    return f_ != nullptr;
-  }
-
-  bool open_memory() {
-    f_ = ::open_memstream(&buf_, &len_);
-    return f_ != nullptr;
-  }
-
-  std::FILE* file() const { return f_; }
-  bool is_memory() const { return temp_name_.empty(); }
-
-  bool reset() {
-    if (is_memory()) {
-      std::fclose(f_);
-      std::free(buf_);
-      buf_ = nullptr;
-      len_ = 0;
-      return open_memory();
-    }
-    std::rewind(f_);
-    return ::ftruncate(::fileno(f_), 0) == 0;
-  }
-
-  // A readable stream over the bytes written so far, from the start; the
-  // caller closes it (for a file it is the same stream: do not close it).
-  std::FILE* reader() {
-    if (std::fflush(f_) != 0) return nullptr;
-    if (is_memory()) return ::fmemopen(buf_, len_, "rb");
-    std::rewind(f_);
-    return f_;
-  }
-
-  // Memory: writes the buffer to standard output.  File: gives it `mode` and
-  // renames it to `output` (refusing to replace an existing file unless
-  // `replace`).  Returns false with errno set on failure.
-  bool commit(const std::string& output, mode_t mode, bool replace) {
-    if (std::fflush(f_) != 0) return false;
-    if (is_memory()) return write_memory(output);
-    if (::fchmod(::fileno(f_), mode) != 0 || ::fsync(::fileno(f_)) != 0) return false;
-    const int closed = std::fclose(f_);
-    f_ = nullptr;
-    if (closed != 0) return false;
-    struct stat st;
-    if (!replace && ::lstat(output.c_str(), &st) == 0) {
-      errno = EEXIST;
-      return false;
-    }
-    if (std::rename(temp_name_.c_str(), output.c_str()) != 0) return false;
-    temp_name_.clear();
-    g_temp_name[0] = '\0';
-    return true;
-  }
-
-  // Memory: the bytes go to standard output, or straight into `output` when
-  // it names an existing special file.
-  bool write_memory(const std::string& output) {
-    const bool to_stdout = output.empty();
-    std::FILE* const dest = to_stdout ? stdout : std::fopen(output.c_str(), "wb");
-    if (dest == nullptr) return false;
-    const bool written = std::fwrite(buf_, 1, len_, dest) == len_ && std::fflush(dest) == 0;
-    const bool closed = to_stdout || std::fclose(dest) == 0;
-    return written && closed;
-  }
-
-  void discard() {
-    if (f_ != nullptr) std::fclose(f_);
-    f_ = nullptr;
-    std::free(buf_);
-    buf_ = nullptr;
-    if (!temp_name_.empty()) {
-      ::unlink(temp_name_.c_str());
-      g_temp_name[0] = '\0';
-      temp_name_.clear();
-    }
-  }
-
- private:
-  std::FILE* f_ = nullptr;
-  std::string temp_name_;
-  char* buf_ = nullptr;
-  size_t len_ = 0;
-};
+// The warning tav_d gives for the same file: the run may still succeed (a
+// model rarely uses its whole budget), so it is no error.
+void warn_oversized_budget(const Options& opt, uint64_t text_bytes) {
+  const uint64_t machine = machine_memory_bytes();
+  if (opt.verbosity == Verbosity::quiet || machine <= text_bytes) return;
+  const uint64_t room = machine - text_bytes;
+  if ((uint64_t{opt.memory_mb} << 20) <= room) return;
+  std::fprintf(stderr,
+               "tav_e: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
+               " MB this machine can give; compression stops with a message if the model needs more\n",
+               opt.input_label().c_str(), opt.memory_mb, room >> 20);
+}
 
 // ---- input -----------------------------------------------------------------
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != stdin) std::fclose(f);
+  }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the input (standard input when none is named).  Returns an exit
+// status, or -1 on success.
+int open_input(const Options& opt, InputFile& in, struct stat& st) {
+  in.reset(opt.from_stdin() ? stdin : std::fopen(opt.input.c_str(), "rb"));
+  if (!in) {
+    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input.c_str(), std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  if (::fstat(::fileno(in.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
 
 // Reads the whole input.  Returns an exit status, or -1 on success.
 int load_input(const Options& opt, std::FILE* in, std::vector<uint8_t>& text) {
@@ -206,10 +124,38 @@ int load_input(const Options& opt, std::FILE* in, std::vector<uint8_t>& text) {
   return -1;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+// ---- output ------------------------------------------------------------------
+
+// Checks and opens the named output before any work.  Returns an exit status,
+// or -1 on success.
+int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputFile& out) {
+  // Device and inode, whatever the names: standard input counts too.  Only a
+  // regular input can be clobbered (/dev/null may be read and written).
+  if (S_ISREG(in_st.st_mode) && same_file(in_fd, opt.output)) {
+    std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  catch_fatal_signals();
+  const int err = out.open(opt.output, opt.force);
+  if (err == EEXIST) {
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err == EISDIR) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err != 0) {
+    std::fprintf(stderr, "tav_e: %s: cannot create: %s\n", opt.output.c_str(), std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  // The descriptor decides, not the name: /dev/tty, /dev/stdout, a pty.
+  if (!opt.force && ::isatty(out.fd())) {
+    std::fprintf(stderr, "tav_e: %s: compressed data not written to a terminal; use -o FILE, or -f\n",
+                 opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
 }
 
 // ---- compression ---------------------------------------------------------------
@@ -228,62 +174,28 @@ int compress(const Options& opt) {
                  opt.input_label().c_str());
     return EXIT_USAGE_OR_IO;
   }
-  std::FILE* in = stdin;
-  if (!opt.from_stdin()) {
-    in = std::fopen(opt.input.c_str(), "rb");
-    if (in == nullptr) {
-      std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input.c_str(), std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-  }
+  InputFile in;
   struct stat in_st {};
-  const bool in_is_file = ::fstat(::fileno(in), &in_st) == 0 && S_ISREG(in_st.st_mode);
-  if (in_st.st_mode != 0 && S_ISDIR(in_st.st_mode)) {
-    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
-    return EXIT_USAGE_OR_IO;
+  if (const int status = open_input(opt, in, in_st); status >= 0) return status;
+  OutputFile out;
+  if (!opt.to_stdout()) {
+    if (const int status = open_output(opt, ::fileno(in.get()), in_st, out); status >= 0)
+      return status;
   }
   Sink sink;
-  // An output that exists and is no regular file (/dev/null, a FIFO, a
-  // terminal) is written in place: a temporary file renamed over it would
-  // replace the device itself.
-  struct stat out_st {};
-  const bool out_is_special = !opt.to_stdout() && ::stat(opt.output.c_str(), &out_st) == 0 &&
-                              !S_ISREG(out_st.st_mode);
-  if (out_is_special && S_ISDIR(out_st.st_mode)) {
-    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.output.c_str());
+  if (!sink.open(opt.to_stdout() ? nullptr : &out)) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                 std::strerror(errno));
     return EXIT_USAGE_OR_IO;
   }
-  if (out_is_special) {
-    if (!sink.open_memory()) {
-      std::fprintf(stderr, "tav_e: %s: no memory for the output\n", opt.input_label().c_str());
-      return EXIT_USAGE_OR_IO;
-    }
-  } else if (!opt.to_stdout()) {
-    if (!opt.from_stdin() && same_file(opt.input, opt.output)) {
-      std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.output.c_str());
-      return EXIT_USAGE_OR_IO;
-    }
-    struct stat st;
-    if (!opt.force && ::lstat(opt.output.c_str(), &st) == 0) {
-      std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
-      return EXIT_USAGE_OR_IO;
-    }
-    catch_fatal_signals();
-    if (!sink.open_file(opt.output)) {
-      std::fprintf(stderr, "tav_e: %s: cannot create: %s\n", opt.output.c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-  } else if (!sink.open_memory()) {
-    std::fprintf(stderr, "tav_e: %s: no memory for the output\n", opt.input_label().c_str());
-    return EXIT_USAGE_OR_IO;
-  }
+  const mode_t mode = S_ISREG(in_st.st_mode) ? (in_st.st_mode & 07777) : default_file_mode();
 
   std::vector<uint8_t> text;
-  const int loaded = load_input(opt, in, text);
-  if (in != stdin) std::fclose(in);
+  const int loaded = load_input(opt, in.get(), text);
+  in.reset();
   if (loaded >= 0) return loaded;
   limit_model_memory(text.size());
+  warn_oversized_budget(opt, text.size());
 
   const auto t0 = std::chrono::steady_clock::now();
   Progress progress(opt, text.size());
@@ -335,14 +247,13 @@ int compress(const Options& opt) {
         return EXIT_BAD_INPUT;
       }
     }
-    const mode_t mode = in_is_file ? (in_st.st_mode & 07777) : [] {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      return static_cast<mode_t>(0666 & ~mask);
-    }();
-    if (!sink.commit(opt.output, mode, opt.force)) {
+    // EEXIST here: another run created the output since open_output().
+    if (const int err = sink.commit(mode); err == EEXIST) {
+      std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+      return EXIT_USAGE_OR_IO;
+    } else if (err != 0) {
       std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
+                   std::strerror(err));
       return EXIT_USAGE_OR_IO;
     }
     if (normal)
