@@ -23,6 +23,7 @@
 #include "context_tree.h"
 #include "decode_loop.h"
 #include "decoder_types.h"
+#include "output_file.h"
 #include "output_name.h"
 #include "system_memory.h"
 
@@ -45,18 +46,17 @@ void explain(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "tav_d: %s: %s\n", file.c_str(), reason.c_str());
 }
 
-bool same_file(const char* a, const char* b) {
-  struct stat sa, sb;
-  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 struct Run {
   std::string input_name;
   ContainerHeader header;
   std::FILE* in = nullptr;
-  std::FILE* out = nullptr;
+  mode_t mode = 0;  // the compressed file's permissions, which the output takes
+  OutputFile out;
+  // In place through a symlink to a regular file: its old bytes stay until
+  // the text is complete, so nothing is written while decoding.
+  bool deferred = false;
   std::string output_name;
+  uint32_t decoded = 0;  // positions decoded; text_length after a complete run
   Model model;
   uint32_t start_time = 0;
 
@@ -124,8 +124,9 @@ int check_header(const ContainerHeader& h, const std::string& name) {
   return check_machine_memory(h, name);
 }
 
-// Writes decoded bytes through a buffer.  A failed write is reported once,
-// and the caller ends the run when flush() or put() returns false.
+// Writes decoded bytes through a buffer (nothing when `f` is null).  A failed
+// write is reported once, and the caller ends the run when flush() or put()
+// returns false.
 class OutputBuffer {
  public:
   OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
@@ -134,7 +135,7 @@ class OutputBuffer {
     return buf_.size() < buf_.capacity() || flush();
   }
   bool flush() {
-    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
+    if (f_ != nullptr && !buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
       const int err = errno;
       std::printf("\nCannot write output file.\n");
       explain(name_, std::string("cannot write: ") + std::strerror(err));
@@ -150,11 +151,42 @@ class OutputBuffer {
   std::vector<uint8_t> buf_;
 };
 
+// The text decoded before a damaged position goes where nothing was: to a
+// destination that did not exist, else to a new name beside it, so that a
+// failed decode never destroys a file.  `why` starts the standard-error line,
+// which then says where the text went.
+void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
+  const uint32_t n = run.decoded;
+  if (run.out.in_place() && !run.deferred) {  // a device: the bytes are there already
+    run.out.commit(run.mode);
+    explain(run.input_name, why);
+    return;
+  }
+  const std::string count = std::to_string(n);
+  if (!run.out.existed()) {
+    int err = run.deferred ? run.out.rewrite(text, n) : 0;
+    if (err == 0) err = run.out.commit(run.mode, false);
+    if (err == 0) {
+      explain(run.input_name, why + "; the " + count + " bytes before it are in " + run.output_name);
+      return;
+    }
+    if (err != EEXIST) {  // EEXIST: someone created it meanwhile; keep theirs
+      explain(run.input_name, why + "; the " + count + " bytes before it are lost: " + std::strerror(err));
+      return;
+    }
+  }
+  run.out.discard();
+  const std::string kept = write_new_file(run.output_name + ".partial", text, n, run.mode);
+  explain(run.input_name,
+          why + "; " + run.output_name + " was left as it was, the " + count + " bytes before it " +
+              (kept.empty() ? std::string("are lost: ") + std::strerror(errno) : "are in " + kept));
+}
+
 // Returns an exit status.
 int decode_all(Run& run, uint8_t* text) {
   RangeDecoder rd;
   rd.init(run.in);
-  OutputBuffer out(run.out, run.output_name);
+  OutputBuffer out(run.deferred ? nullptr : run.out.stream(), run.output_name);
   uint32_t next_progress_time = run.start_time;
   for (uint32_t p = 0; p < run.header.text_length; ++p) {
     if ((p & 511u) == 0) {
@@ -170,13 +202,15 @@ int decode_all(Run& run, uint8_t* text) {
       std::printf("\nDamaged compressed file: %s at position %" PRIu32
                   " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
                   describe(st), p, run.compressed_position(rd), p);
-      explain(run.input_name, std::string("damaged: ") + describe(st) + " at position " +
-                                  std::to_string(p));
+      run.decoded = p;
+      keep_partial_text(run, text, std::string("damaged: ") + describe(st) + " at position " +
+                                       std::to_string(p));
       return EXIT_BAD_INPUT;
     }
     if (!out.put(text[p])) return EXIT_USAGE_OR_IO;
   }
   if (!out.flush()) return EXIT_USAGE_OR_IO;
+  run.decoded = run.header.text_length;
 
   const uint32_t elapsed = tick_ms() - run.start_time;
   run.show_progress(run.header.text_length, rd);
@@ -189,6 +223,13 @@ int decode_all(Run& run, uint8_t* text) {
               run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
               unused / 1000, elapsed / 1000, elapsed % 1000);
   return 0;
+}
+
+// Returns 0 or an errno value.
+int open_output(Run& run) {
+  if (const int err = run.out.open(run.output_name, true); err != 0) return err;
+  run.deferred = run.out.in_place_regular();
+  return run.out.stream() == nullptr ? errno : 0;
 }
 
 int decode_file(int argc, char** argv) {
@@ -209,6 +250,13 @@ int decode_file(int argc, char** argv) {
     explain(argv[1], std::string("cannot open: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
   }
+  struct stat in_st {};
+  if (::fstat(::fileno(run.in), &in_st) == 0 && S_ISDIR(in_st.st_mode)) {
+    std::printf("Cannot open compressed file.\n");
+    explain(argv[1], "is a directory");
+    return EXIT_USAGE_OR_IO;
+  }
+  run.mode = in_st.st_mode & 07777;
   run.input_name = argv[1];
   run.header = read_header(run.in);
   if (const int status = check_header(run.header, run.input_name); status >= 0) return status;
@@ -224,15 +272,16 @@ int decode_file(int argc, char** argv) {
   }
 
   run.output_name = argc >= 3 ? std::string(argv[2]) : make_output_name(argv[1]);
-  if (same_file(argv[1], run.output_name.c_str())) {
+  if (same_file(::fileno(run.in), run.output_name)) {
     std::printf("Output file \"%s\" is the compressed file itself; name another destination.\n",
                 run.output_name.c_str());
     explain(run.output_name, "is the compressed file itself");
     return EXIT_USAGE_OR_IO;
   }
-  run.out = std::fopen(run.output_name.c_str(), "wb");
-  if (run.out == nullptr) {
-    const int err = errno;
+  catch_fatal_signals();
+  NodeStore::set_block_refusal_handler(remove_temporary_output);
+  // An existing destination is replaced, but only once the text is complete.
+  if (const int err = open_output(run); err != 0) {
     std::printf("Cannot create output file.\n");
     explain(run.output_name, std::string("cannot create: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
@@ -248,12 +297,10 @@ int decode_file(int argc, char** argv) {
   run.start_time = tick_ms();
   const int decoded = decode_all(run, text);
   std::fclose(run.in);
-  if (decoded != 0) {
-    std::fclose(run.out);
-    return decoded;
-  }
-  if (std::fclose(run.out) != 0) {
-    const int err = errno;
+  if (decoded != 0) return decoded;
+  int err = run.deferred ? run.out.rewrite(text, run.decoded) : 0;
+  if (err == 0) err = run.out.commit(run.mode);
+  if (err != 0) {
     std::printf("Cannot write output file.\n");
     explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;

@@ -160,8 +160,9 @@ int OutputFile::place_named() {
   return 0;
 }
 
-int OutputFile::commit(mode_t mode) {
+int OutputFile::commit(mode_t mode, bool may_replace) {
   if (fd_ < 0) return EBADF;
+  replace_ = replace_ && may_replace;
   if (f_ != nullptr && std::fflush(f_) != 0) return errno;
   if (in_place_) return close_stream();
   if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) return errno;

@@ -60,11 +60,11 @@ class OutputFile {
   // `data` from its start.  Returns 0 or an errno value.
   int rewrite(const uint8_t* data, size_t size);
 
-  // Temporary: gives it `mode`, makes it durable and puts it at the path as
-  // open() was told (replace or refuse with EEXIST).  In place: flushes and
-  // closes.  Returns 0 or an errno value; on failure nothing is left at the
-  // path that was not there before.
-  int commit(mode_t mode);
+  // Temporary: gives it `mode`, makes it durable and puts it at the path,
+  // replacing an existing file only if open() was told to and `may_replace`
+  // (else EEXIST).  In place: flushes and closes.  Returns 0 or an errno
+  // value; on failure the path holds what it held before.
+  int commit(mode_t mode, bool may_replace = true);
 
   // Closes and removes any temporary; the path is as it was.
   void discard();
