@@ -9,6 +9,12 @@
 // unsupported compressed file.  Each failure prints its fixed message on
 // standard output and one line on standard error that names the file and the
 // reason, for scripts that keep standard output for the report.
+//
+// Arguments after the destination are ignored, as they always were.  The text
+// is decoded into a temporary file (output_file.h) that takes the compressed
+// file's permissions and replaces the destination only once it is complete:
+// a failed run never destroys an existing file.  The text decoded before a
+// damaged position is kept where nothing was (see keep_partial_text).
 #include <sys/stat.h>
 
 #include <cerrno>

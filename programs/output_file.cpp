@@ -175,17 +175,18 @@ int OutputFile::commit(mode_t mode, bool may_replace) {
     return close_stream();
   }
   // An unnamed file cannot be renamed: link it under a fresh name first.  That
-  // name is the named temporary until the rename, so a signal removes it.
+  // name is the named temporary until the rename, so a signal removes it.  It
+  // is announced to the handler only once it is ours: a signal in between
+  // leaves a stray name rather than removing another process's file.
   for (int attempt = 0;; ++attempt) {
     const std::string name = random_sibling(path_);
     if (name.size() >= sizeof g_temp_name) return ENAMETOOLONG;
-    std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
     const int err = link_unnamed(name);
     if (err == 0) {
+      std::memcpy(g_temp_name, name.c_str(), name.size() + 1);
       temp_name_ = name;
       break;
     }
-    g_temp_name[0] = '\0';
     if (err != EEXIST || attempt == 100) return err;
   }
   if (const int err = close_stream(); err != 0) return err;
