@@ -158,6 +158,18 @@ int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputF
   return -1;
 }
 
+// Puts the finished result at its destination.  Returns an exit status, or
+// -1 on success.
+int commit_output(const Options& opt, Sink& sink, mode_t mode) {
+  const int err = sink.commit(mode);
+  if (err == 0) return -1;
+  if (err == EEXIST)  // another run created the output since open_output()
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+  else
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(err));
+  return EXIT_USAGE_OR_IO;
+}
+
 // ---- compression ---------------------------------------------------------------
 
 int compress(const Options& opt) {
@@ -247,15 +259,7 @@ int compress(const Options& opt) {
         return EXIT_BAD_INPUT;
       }
     }
-    // EEXIST here: another run created the output since open_output().
-    if (const int err = sink.commit(mode); err == EEXIST) {
-      std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
-      return EXIT_USAGE_OR_IO;
-    } else if (err != 0) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(err));
-      return EXIT_USAGE_OR_IO;
-    }
+    if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
     if (normal)
       print_report(opt, RunReport{text.size(), out_bytes, order, r.pages_used, seconds_since(t0)});
     return EXIT_OK;
