@@ -231,6 +231,39 @@ int decode_all(Run& run, uint8_t* text) {
   return 0;
 }
 
+// Opens the compressed file and reads and checks its header.  Returns an exit
+// status, or -1 to go on.
+int open_compressed(Run& run, const char* name) {
+  run.in = std::fopen(name, "rb");
+  if (run.in == nullptr) {
+    const int err = errno;
+    std::printf("Cannot open compressed file.\n");
+    explain(name, std::string("cannot open: ") + std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  // fopen accepts a directory, and reading it would look like an empty file.
+  struct stat st {};
+  if (::fstat(::fileno(run.in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::printf("Cannot open compressed file.\n");
+    explain(name, "is a directory");
+    return EXIT_USAGE_OR_IO;
+  }
+  run.mode = st.st_mode & 07777;
+  run.input_name = name;
+  run.header = read_header(run.in);
+  return check_header(run.header, run.input_name);
+}
+
+// Puts the complete text at the destination.  Returns an exit status.
+int finish_output(Run& run, const uint8_t* text) {
+  int err = run.deferred ? run.out.rewrite(text, run.decoded) : 0;
+  if (err == 0) err = run.out.commit(run.mode);
+  if (err == 0) return 0;
+  std::printf("Cannot write output file.\n");
+  explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
+  return EXIT_USAGE_OR_IO;
+}
+
 // Returns 0 or an errno value.
 int open_output(Run& run) {
   if (const int err = run.out.open(run.output_name, true); err != 0) return err;
@@ -249,23 +282,7 @@ int decode_file(int argc, char** argv) {
     return EXIT_USAGE_OR_IO;
   }
   Run run;
-  run.in = std::fopen(argv[1], "rb");
-  if (run.in == nullptr) {
-    const int err = errno;
-    std::printf("Cannot open compressed file.\n");
-    explain(argv[1], std::string("cannot open: ") + std::strerror(err));
-    return EXIT_USAGE_OR_IO;
-  }
-  struct stat in_st {};
-  if (::fstat(::fileno(run.in), &in_st) == 0 && S_ISDIR(in_st.st_mode)) {
-    std::printf("Cannot open compressed file.\n");
-    explain(argv[1], "is a directory");
-    return EXIT_USAGE_OR_IO;
-  }
-  run.mode = in_st.st_mode & 07777;
-  run.input_name = argv[1];
-  run.header = read_header(run.in);
-  if (const int status = check_header(run.header, run.input_name); status >= 0) return status;
+  if (const int status = open_compressed(run, argv[1]); status >= 0) return status;
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
@@ -303,15 +320,7 @@ int decode_file(int argc, char** argv) {
   run.start_time = tick_ms();
   const int decoded = decode_all(run, text);
   std::fclose(run.in);
-  if (decoded != 0) return decoded;
-  int err = run.deferred ? run.out.rewrite(text, run.decoded) : 0;
-  if (err == 0) err = run.out.commit(run.mode);
-  if (err != 0) {
-    std::printf("Cannot write output file.\n");
-    explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
-    return EXIT_USAGE_OR_IO;
-  }
-  return 0;
+  return decoded != 0 ? decoded : finish_output(run, text);
 }
 
 }  // namespace
