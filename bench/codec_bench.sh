@@ -13,8 +13,8 @@ tav_opts=("$@")
 bash "$root/bench/make_corpus.sh" "$corpus" >/dev/null
 cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build-bench" -j"$(nproc)" --target tav_e tav_d >/dev/null
-tav_e="$root/build-bench/encoder/tav_e"
-tav_d="$root/build-bench/decoder/tav_d"
+tav_e="$root/build-bench/programs/tav_e"
+tav_d="$root/build-bench/programs/tav_d"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -18,8 +18,8 @@ if (($# == 0)); then
 fi
 cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DTAV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$root/build-bench" -j2 --target tav_e tav_d >/dev/null
-tav_e="$root/build-bench/encoder/tav_e"
-tav_d="$root/build-bench/decoder/tav_d"
+tav_e="$root/build-bench/programs/tav_e"
+tav_d="$root/build-bench/programs/tav_d"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -17,11 +17,15 @@ cmake --build "$out/host" -j2 --target tav_e tav_d >/dev/null
 
 # Cross build: the codec only (the text tools need a library we do not cross-build).
 flags=(-std=c++20 -O2 -ffp-contract=off -frounding-math -fno-fast-math -Wall -Wextra -static
-       -I"$root/decoder" -I"$root/encoder")
-model=()
-for f in "$root"/decoder/*.cpp; do [[ $f == */driver.cpp ]] || model+=("$f"); done
-aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_d" "${model[@]}" "$root/decoder/driver.cpp"
-aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_e" "${model[@]}" "$root"/encoder/*.cpp
+       -I"$root/decoder" -I"$root/encoder" -I"$root/programs")
+model=("$root"/decoder/*.cpp)
+# The programs' shared code: everything in programs/ but the two mains and
+# the sources only tav_e uses.
+shared=()
+for f in "$root"/programs/*.cpp; do [[ $(basename "$f") == driver.cpp || $(basename "$f") == encoder_* ]] || shared+=("$f"); done
+aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_d" "${model[@]}" "${shared[@]}" "$root/programs/driver.cpp"
+aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_e" "${model[@]}" "${shared[@]}" "$root"/encoder/*.cpp \
+  "$root"/programs/encoder_*.cpp
 file "$out/tav_e" | grep -q aarch64
 
 (($# == 0)) && set -- "$root/samples/licenses.txt"
@@ -31,7 +35,7 @@ fail=0
 for input in "$@"; do
   for setting in "0 1024" "2 1024" "4 1" "6 2" "8 1024" "16 1024"; do
     read -r order mb <<<"$setting"
-    "$out/host/encoder/tav_e" -f -q --order "$order" -m "$mb" "$input" -o "$work/x86.tav"
+    "$out/host/programs/tav_e" -f -q --order "$order" -m "$mb" "$input" -o "$work/x86.tav"
     qemu-aarch64 "$out/tav_e" -f -q --order "$order" -m "$mb" "$input" -o "$work/arm.tav"
     (cd "$work" && qemu-aarch64 "$out/tav_d" x86.tav arm.unp >/dev/null)
     name="$(basename "$input") order $order, $mb MB"

@@ -11,9 +11,9 @@ input=${1:-samples/licenses.txt}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 shift || true
-build/encoder/tav_e "$input" -o "$tmp/sample.tav" "$@"
+build/programs/tav_e "$input" -o "$tmp/sample.tav" "$@"
 t0=$(date +%s.%N)
-(cd "$tmp" && "$OLDPWD/build/decoder/tav_d" sample.tav sample.unp | tr '\r' '\n' | tail -n 2)
+(cd "$tmp" && "$OLDPWD/build/programs/tav_d" sample.tav sample.unp | tr '\r' '\n' | tail -n 2)
 t1=$(date +%s.%N)
 cmp "$input" "$tmp/sample.unp" && echo "round trip: identical"
 in=$(stat -c %s "$input"); out=$(stat -c %s "$tmp/sample.tav")

@@ -31,8 +31,8 @@ build-native/tests/codec/codec_round_trip_test --gtest_brief=1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for order in 0 3 6 16; do
-  build/encoder/tav_e -qf samples/licenses.txt -o "$tmp/a.tav" --order $order
-  build-native/encoder/tav_e -qf samples/licenses.txt -o "$tmp/b.tav" --order $order
+  build/programs/tav_e -qf samples/licenses.txt -o "$tmp/a.tav" --order $order
+  build-native/programs/tav_e -qf samples/licenses.txt -o "$tmp/b.tav" --order $order
   cmp "$tmp/a.tav" "$tmp/b.tav"
   echo "native build: order $order gives identical compressed bytes"
 done

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "decoder_types.h"
 #include "output_name.h"
+#include "system_memory.h"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +39,17 @@ std::string slurp(const fs::path& p) {
 void spit(const fs::path& p, const Bytes& b) {
   std::ofstream f(p, std::ios::binary);
   f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// Names left in the test directory other than the ones given: a failed or
+// finished run must not leave temporary files behind.
+std::vector<std::string> other_files(const fs::path& dir, std::vector<std::string> expected) {
+  std::vector<std::string> extra;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (std::find(expected.begin(), expected.end(), name) == expected.end()) extra.push_back(name);
+  }
+  return extra;
 }
 
 class Cli : public ::testing::Test {
@@ -63,6 +76,13 @@ class Cli : public ::testing::Test {
     r.err = slurp(dir_ / "stderr.txt");
     fs::remove(dir_ / "stdout.txt");
     fs::remove(dir_ / "stderr.txt");
+    return r;
+  }
+  // Runs a shell script in the test directory; $E and $D name the programs.
+  Result shell(const std::string& body) {
+    std::ofstream(dir_ / "script.sh") << "E='" TAV_E_PATH "'; D='" TAV_D_PATH "'\n" << body;
+    Result r = run("sh", "script.sh");
+    fs::remove(dir_ / "script.sh");
     return r;
   }
   Result tav_d(const std::string& args) { return run(TAV_D_PATH, args); }
@@ -114,6 +134,14 @@ TEST_F(Cli, DecoderUsageAndFileErrors) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Cannot create output file.\n"), std::string::npos);
   EXPECT_EQ(r.err, "tav_d: no/such/dir/out: cannot create: No such file or directory\n");
+
+  // A directory is no compressed file, whatever reading it would give.
+  fs::create_directories(path("somedir"));
+  r = tav_d("somedir/");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Cannot open compressed file.\n"), std::string::npos);
+  EXPECT_EQ(r.err, "tav_d: somedir/: is a directory\n");
+  EXPECT_TRUE(other_files(dir_, {"e.tav", "somedir"}).empty());
 }
 
 TEST_F(Cli, EmptyTextReport) {
@@ -185,17 +213,6 @@ std::string small_text() {
   return text;
 }
 
-// Names left in the test directory other than the ones given: a failed or
-// finished run must not leave temporary files behind.
-std::vector<std::string> other_files(const fs::path& dir, std::vector<std::string> expected) {
-  std::vector<std::string> extra;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (std::find(expected.begin(), expected.end(), name) == expected.end()) extra.push_back(name);
-  }
-  return extra;
-}
-
 TEST_F(Cli, CompressDecompressAndReport) {
   const std::string text = small_text();
   spit(path("t.txt"), Bytes(text.begin(), text.end()));
@@ -229,6 +246,7 @@ TEST_F(Cli, CompressorUsageErrors) {
   const struct {
     const char* args;
     const char* err;  // the start of standard error
+    const char* input = "";
   } cases[] = {
       {"--bogus x", "tav_e: unknown option '--bogus'\nTry 'tav_e --help'"},
       {"-z x", "tav_e: unknown option '-z'\n"},
@@ -244,9 +262,10 @@ TEST_F(Cli, CompressorUsageErrors) {
       {"x -o x", "tav_e: x: the output is the input itself\n"},
       {"x -f -o ./x", "tav_e: ./x: the output is the input itself\n"},
       {"x -o x.tav/", "tav_e: x.tav/: cannot create: "},
+      {"-f -o x", "tav_e: x: the output is the input itself\n", "x"},
   };
   for (const auto& c : cases) {
-    const Result r = tav_e(c.args);
+    const Result r = tav_e(c.args, c.input);
     EXPECT_EQ(r.status, 1) << c.args;
     EXPECT_EQ(r.out, "") << c.args;
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ":\n" << r.err;
@@ -376,6 +395,14 @@ TEST_F(Cli, RefusesCompressedDataOnATerminal) {
   EXPECT_EQ(r.status, 1);
   r = run("script", "-qec \"" + tav_e + " -q -f -c t.txt\" /dev/null");
   EXPECT_EQ(r.status, 0);
+  // Whatever the output's name: the test is on the opened descriptor.
+  for (const char* output : {"/dev/tty", "/dev/stdout"}) {
+    r = run("script", "-qec \"" + tav_e + " -q t.txt -o " + output + "\" /dev/null");
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_NE(r.out.find(std::string("tav_e: ") + output + ": compressed data not written to a terminal"),
+              std::string::npos)
+        << r.out;
+  }
 }
 
 // An output that cannot be created (the tests run as root, so a directory's
@@ -493,6 +520,152 @@ TEST_F(Cli, FullDiskIsAnError) {
   // A special file that accepts the bytes is written in place.
   r = tav_e("-5 t.txt -o /dev/null");
   EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// A failed decode never destroys what was there: an existing destination
+// stays as it was and the text decoded before the damage goes to a new name;
+// a destination that did not exist gets it.  A complete decode replaces an
+// existing destination and takes the compressed file's permissions, not the
+// umask's.
+TEST_F(Cli, FailedDecodeKeepsTheDestination) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q t.txt -o c.tav").status, 0);
+  const std::string good = slurp(path("c.tav"));
+  // Cut short, a file always stops within 8 bytes past its end.
+  spit(path("bad.tav"), Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)));
+  const Bytes old(51200, 'v');
+  spit(path("victim.txt"), old);
+
+  Result r = tav_d("bad.tav victim.txt");
+  ASSERT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(slurp(path("victim.txt")), std::string(old.begin(), old.end()));
+  const std::string partial = slurp(path("victim.txt.partial"));
+  // Its last bytes may come from the fillers read past the end of the file.
+  EXPECT_GT(partial.size(), 0u);
+  EXPECT_EQ(text.compare(0, partial.size() / 2, partial, 0, partial.size() / 2), 0);
+  EXPECT_NE(r.err.find("; victim.txt was left as it was, the " + std::to_string(partial.size()) +
+                       " bytes before it are in victim.txt.partial\n"),
+            std::string::npos)
+      << r.err;
+
+  r = tav_d("bad.tav fresh.txt");
+  ASSERT_EQ(r.status, 2);
+  EXPECT_EQ(slurp(path("fresh.txt")), partial);
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "c.tav", "bad.tav", "victim.txt", "victim.txt.partial",
+                                 "fresh.txt"})
+                  .empty());
+
+  for (const auto mode : {fs::perms(0600), fs::perms(0666), fs::perms(0750)}) {
+    fs::permissions(path("c.tav"), mode);
+    ASSERT_EQ(tav_d("c.tav victim.txt").status, 0);
+    EXPECT_EQ(slurp(path("victim.txt")), text);
+    EXPECT_EQ(fs::status(path("victim.txt")).permissions(), mode);
+  }
+}
+
+// An output that is, or resolves to, anything but a plain regular file is
+// written through its name: a symlink stays a symlink (here one like
+// /dev/stdout, and one to a regular file, which needs -f like the file).
+TEST_F(Cli, SymlinkedOutputsAreWrittenThrough) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  const std::string compressed = tav_e("-q -c t.txt").out;
+  spit(path("c.tav"), Bytes(compressed.begin(), compressed.end()));
+  fs::create_symlink("/proc/self/fd/1", path("so"));
+  fs::create_symlink("real", path("link"));
+  spit(path("real"), Bytes{'o', 'l', 'd'});
+
+  Result r = tav_e("-qf t.txt -o so");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, compressed);
+  r = tav_e("-q t.txt -o link");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tav_e: link: already exists; use -f to overwrite\n");
+  EXPECT_EQ(slurp(path("real")), "old");
+  ASSERT_EQ(tav_e("-qf t.txt -o link").status, 0);
+  EXPECT_EQ(slurp(path("real")), compressed);
+  r = tav_d("c.tav link");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(slurp(path("real")), text);
+  for (const char* name : {"so", "link"}) EXPECT_TRUE(fs::is_symlink(path(name))) << name;
+}
+
+// Runs racing for one output without -f: exactly one wins, the others say so
+// and fail.  Under strace every rename and link waits 0.3 s before it runs,
+// so all runs pass any separate existence check before the first one lands.
+TEST_F(Cli, ConcurrentRunsNeverReplaceEachOther) {
+  spit(path("t.txt"), Bytes{'a', 'b', 'c'});
+  const bool slow_links = std::system("command -v strace >/dev/null 2>&1") == 0;
+  const std::string calls = "rename,renameat,renameat2,link,linkat";
+  const std::string wrap =
+      slow_links ? "strace -f -qq -o /dev/null -e trace=" + calls + " -e inject=" + calls +
+                       ":delay_enter=300000 "
+                 : "";
+  const int runs = 8;
+  const Result r = shell("for i in $(seq " + std::to_string(runs) + "); do (" + wrap +
+                         "\"$E\" -q t.txt -o c.tav 2>err.$i; echo $? >st.$i) & done; wait\n"
+                         "cat st.* | sort | uniq -c; cat err.*; rm -f st.* err.*\n");
+  EXPECT_EQ(r.out, "      1 0\n      " + std::to_string(runs - 1) + " 1\n" +
+                       [&] {
+                         std::string lines;
+                         for (int i = 1; i < runs; ++i) lines += "tav_e: c.tav: already exists; use -f to overwrite\n";
+                         return lines;
+                       }());
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "c.tav"}).empty());
+}
+
+// SIGKILL cannot be caught: only an unnamed temporary leaves nothing.  The
+// run is killed while it waits for its input, after the output was opened.
+TEST_F(Cli, KilledRunLeavesNothing) {
+  const Result r = shell("mkfifo gate; (exec \"$E\" -q -o k.tav <gate) & pid=$!\n"
+                         "exec 3>gate; sleep 0.3; kill -9 $pid; wait $pid; echo $?; exec 3>&-; rm gate\n");
+  EXPECT_EQ(r.out, "137\n");
+  EXPECT_TRUE(other_files(dir_, {}).empty());
+}
+
+// A signal ignored at start (nohup, trap '' HUP) stays ignored: the run goes
+// on after SIGHUP and completes.  Both programs wait on a FIFO meanwhile.
+TEST_F(Cli, IgnoredHangupStaysIgnored) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q t.txt -o c.tav").status, 0);
+  const struct {
+    const char* command;
+    const char* feed;
+    const char* result;
+  } cases[] = {
+      {"\"$E\" -q -o out.tav <gate", "t.txt", "out.tav"},
+      {"\"$D\" gate out.txt >/dev/null", "c.tav", "out.txt"},
+  };
+  for (const auto& c : cases) {
+    const Result r = shell(std::string("trap '' HUP; mkfifo gate; (exec ") + c.command + ") & pid=$!\n" +
+                           "exec 3>gate; sleep 0.3; kill -HUP $pid; sleep 0.1; cat " + c.feed +
+                           " >&3; exec 3>&-; wait $pid; echo $?; rm gate\n");
+    EXPECT_EQ(r.out, "0\n") << c.command << ": " << r.err;
+    ASSERT_TRUE(fs::exists(path(c.result))) << c.command;
+  }
+  ASSERT_EQ(tav_d("out.tav back.txt").status, 0);
+  EXPECT_EQ(slurp(path("back.txt")), text);
+  EXPECT_EQ(slurp(path("out.txt")), text);
+}
+
+// A budget larger than the machine: both programs warn alike (not with -q).
+TEST_F(Cli, OversizedBudgetWarnsInBothPrograms) {
+  if (tav::machine_memory_bytes() >= (uint64_t{tav::MAX_MEMORY_MB} << 20))
+    GTEST_SKIP() << "this machine can give " << tav::MAX_MEMORY_MB << " MB";
+  spit(path("t.txt"), Bytes{'a', 'b', 'c'});
+  const std::string warning = "warning: the node budget of 32767M exceeds the ";
+  Result r = tav_e("-q -m 32767 t.txt -o q.tav");
+  EXPECT_EQ(r.err, "");
+  r = tav_e("-m 32767 t.txt -o c.tav");
+  ASSERT_EQ(r.status, 0);
+  const size_t at = r.err.find("tav_e: t.txt: " + warning);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  const std::string room = r.err.substr(at + 14 + warning.size(), r.err.find(" MB", at) - at - 14 - warning.size());
+  r = tav_d("c.tav out.txt");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.rfind("tav_d: c.tav: " + warning + room + " MB this machine can give", 0), 0u) << r.err;
 }
 
 }  // namespace

@@ -9,6 +9,12 @@
 // unsupported compressed file.  Each failure prints its fixed message on
 // standard output and one line on standard error that names the file and the
 // reason, for scripts that keep standard output for the report.
+//
+// Arguments after the destination are ignored, as they always were.  The text
+// is decoded into a temporary file (output_file.h) that takes the compressed
+// file's permissions and replaces the destination only once it is complete:
+// a failed run never destroys an existing file.  The text decoded before a
+// damaged position is kept where nothing was (see keep_partial_text).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -23,6 +29,7 @@
 #include "context_tree.h"
 #include "decode_loop.h"
 #include "decoder_types.h"
+#include "output_file.h"
 #include "output_name.h"
 #include "system_memory.h"
 
@@ -45,23 +52,17 @@ void explain(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "tav_d: %s: %s\n", file.c_str(), reason.c_str());
 }
 
-[[noreturn]] void stop(int status) {
-  std::fflush(stdout);
-  std::exit(status);
-}
-
-bool same_file(const char* a, const char* b) {
-  struct stat sa, sb;
-  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 struct Run {
   std::string input_name;
   ContainerHeader header;
   std::FILE* in = nullptr;
-  std::FILE* out = nullptr;
+  mode_t mode = 0;  // the compressed file's permissions, which the output takes
+  OutputFile out;
+  // In place through a symlink to a regular file: its old bytes stay until
+  // the text is complete, so nothing is written while decoding.
+  bool deferred = false;
   std::string output_name;
+  uint32_t decoded = 0;  // positions decoded; text_length after a complete run
   Model model;
   uint32_t start_time = 0;
 
@@ -85,15 +86,16 @@ ContainerHeader read_header(std::FILE* in) {
 // that cannot fit is refused before any work.  A budget that cannot fit is
 // allowed (a file rarely uses all of it) but capped at what the machine can
 // give, so a model that outgrows the machine ends with the block-refusal
-// message instead of exhausting the system.
-void check_machine_memory(const ContainerHeader& h, const std::string& name) {
+// message instead of exhausting the system.  Returns an exit status, or -1 to
+// go on.
+int check_machine_memory(const ContainerHeader& h, const std::string& name) {
   const uint64_t machine = machine_memory_bytes();
-  if (machine == 0) return;
+  if (machine == 0) return -1;
   if (h.text_length >= machine) {
     std::printf("The decoded text needs %" PRIu32 " bytes; this machine has %" PRIu64 " MB.\n",
                 h.text_length, machine >> 20);
     explain(name, "the decoded text would not fit in this machine's memory");
-    stop(EXIT_USAGE_OR_IO);
+    return EXIT_USAGE_OR_IO;
   }
   const uint64_t room = machine - h.text_length;
   if ((uint64_t{h.memory_mb} << 20) > room) {
@@ -103,45 +105,50 @@ void check_machine_memory(const ContainerHeader& h, const std::string& name) {
                  name.c_str(), h.memory_mb, room >> 20);
     NodeStore::set_system_memory_limit(room);
   }
+  return -1;
 }
 
-void check_header(const ContainerHeader& h, const std::string& name) {
+// Returns an exit status, or -1 when the header can be decoded.
+int check_header(const ContainerHeader& h, const std::string& name) {
   if (h.text_length > MAX_TEXT_LENGTH) {
     std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
                 h.text_length, MAX_TEXT_LENGTH);
     explain(name, "invalid header: text length beyond the supported maximum");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
   if (h.memory_mb == 0) {
     std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
     explain(name, "invalid header: memory budget of 0M");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
   if (h.memory_mb > MAX_MEMORY_MB) {
     std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
                 h.memory_mb, MAX_MEMORY_MB);
     explain(name, "invalid header: memory budget beyond the supported maximum");
-    stop(EXIT_BAD_INPUT);
+    return EXIT_BAD_INPUT;
   }
-  check_machine_memory(h, name);
+  return check_machine_memory(h, name);
 }
 
-// Writes decoded bytes through a buffer; a failed write ends the run.
+// Writes decoded bytes through a buffer (nothing when `f` is null).  A failed
+// write is reported once, and the caller ends the run when flush() or put()
+// returns false.
 class OutputBuffer {
  public:
   OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
-  void put(uint8_t b) {
+  bool put(uint8_t b) {
     buf_.push_back(b);
-    if (buf_.size() == buf_.capacity()) flush();
+    return buf_.size() < buf_.capacity() || flush();
   }
-  void flush() {
-    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
+  bool flush() {
+    if (f_ != nullptr && !buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
       const int err = errno;
       std::printf("\nCannot write output file.\n");
       explain(name_, std::string("cannot write: ") + std::strerror(err));
-      stop(EXIT_USAGE_OR_IO);
+      return false;
     }
     buf_.clear();
+    return true;
   }
 
  private:
@@ -150,10 +157,42 @@ class OutputBuffer {
   std::vector<uint8_t> buf_;
 };
 
-void decode_all(Run& run, uint8_t* text) {
+// The text decoded before a damaged position goes where nothing was: to a
+// destination that did not exist, else to a new name beside it, so that a
+// failed decode never destroys a file.  `why` starts the standard-error line,
+// which then says where the text went.
+void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
+  const uint32_t n = run.decoded;
+  if (run.out.in_place() && !run.deferred) {  // a device: the bytes are there already
+    run.out.commit(run.mode);
+    explain(run.input_name, why);
+    return;
+  }
+  const std::string count = std::to_string(n);
+  if (!run.out.existed()) {
+    int err = run.deferred ? run.out.rewrite(text, n) : 0;
+    if (err == 0) err = run.out.commit(run.mode, false);
+    if (err == 0) {
+      explain(run.input_name, why + "; the " + count + " bytes before it are in " + run.output_name);
+      return;
+    }
+    if (err != EEXIST) {  // EEXIST: someone created it meanwhile; keep theirs
+      explain(run.input_name, why + "; the " + count + " bytes before it are lost: " + std::strerror(err));
+      return;
+    }
+  }
+  run.out.discard();
+  const std::string kept = write_new_file(run.output_name + ".partial", text, n, run.mode);
+  explain(run.input_name,
+          why + "; " + run.output_name + " was left as it was, the " + count + " bytes before it " +
+              (kept.empty() ? std::string("are lost: ") + std::strerror(errno) : "are in " + kept));
+}
+
+// Returns an exit status.
+int decode_all(Run& run, uint8_t* text) {
   RangeDecoder rd;
   rd.init(run.in);
-  OutputBuffer out(run.out, run.output_name);
+  OutputBuffer out(run.deferred ? nullptr : run.out.stream(), run.output_name);
   uint32_t next_progress_time = run.start_time;
   for (uint32_t p = 0; p < run.header.text_length; ++p) {
     if ((p & 511u) == 0) {
@@ -165,18 +204,19 @@ void decode_all(Run& run, uint8_t* text) {
     }
     const ByteStatus st = decode_byte(run.model, rd, text, p);
     if (st != ByteStatus::ok) {
-      out.flush();
+      if (!out.flush()) return EXIT_USAGE_OR_IO;
       std::printf("\nDamaged compressed file: %s at position %" PRIu32
                   " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
                   describe(st), p, run.compressed_position(rd), p);
-      explain(run.input_name, std::string("damaged: ") + describe(st) + " at position " +
-                                  std::to_string(p));
-      std::fclose(run.out);
-      stop(EXIT_BAD_INPUT);
+      run.decoded = p;
+      keep_partial_text(run, text, std::string("damaged: ") + describe(st) + " at position " +
+                                       std::to_string(p));
+      return EXIT_BAD_INPUT;
     }
-    out.put(text[p]);
+    if (!out.put(text[p])) return EXIT_USAGE_OR_IO;
   }
-  out.flush();
+  if (!out.flush()) return EXIT_USAGE_OR_IO;
+  run.decoded = run.header.text_length;
 
   const uint32_t elapsed = tick_ms() - run.start_time;
   run.show_progress(run.header.text_length, rd);
@@ -188,6 +228,47 @@ void decode_all(Run& run, uint8_t* text) {
   std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
               run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
               unused / 1000, elapsed / 1000, elapsed % 1000);
+  return 0;
+}
+
+// Opens the compressed file and reads and checks its header.  Returns an exit
+// status, or -1 to go on.
+int open_compressed(Run& run, const char* name) {
+  run.in = std::fopen(name, "rb");
+  if (run.in == nullptr) {
+    const int err = errno;
+    std::printf("Cannot open compressed file.\n");
+    explain(name, std::string("cannot open: ") + std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  // fopen accepts a directory, and reading it would look like an empty file.
+  struct stat st {};
+  if (::fstat(::fileno(run.in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::printf("Cannot open compressed file.\n");
+    explain(name, "is a directory");
+    return EXIT_USAGE_OR_IO;
+  }
+  run.mode = st.st_mode & 07777;
+  run.input_name = name;
+  run.header = read_header(run.in);
+  return check_header(run.header, run.input_name);
+}
+
+// Puts the complete text at the destination.  Returns an exit status.
+int finish_output(Run& run, const uint8_t* text) {
+  int err = run.deferred ? run.out.rewrite(text, run.decoded) : 0;
+  if (err == 0) err = run.out.commit(run.mode);
+  if (err == 0) return 0;
+  std::printf("Cannot write output file.\n");
+  explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
+  return EXIT_USAGE_OR_IO;
+}
+
+// Returns 0 or an errno value.
+int open_output(Run& run) {
+  if (const int err = run.out.open(run.output_name, true); err != 0) return err;
+  run.deferred = run.out.in_place_regular();
+  return run.out.stream() == nullptr ? errno : 0;
 }
 
 int decode_file(int argc, char** argv) {
@@ -201,16 +282,7 @@ int decode_file(int argc, char** argv) {
     return EXIT_USAGE_OR_IO;
   }
   Run run;
-  run.in = std::fopen(argv[1], "rb");
-  if (run.in == nullptr) {
-    const int err = errno;
-    std::printf("Cannot open compressed file.\n");
-    explain(argv[1], std::string("cannot open: ") + std::strerror(err));
-    return EXIT_USAGE_OR_IO;
-  }
-  run.input_name = argv[1];
-  run.header = read_header(run.in);
-  check_header(run.header, run.input_name);
+  if (const int status = open_compressed(run, argv[1]); status >= 0) return status;
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
@@ -223,15 +295,16 @@ int decode_file(int argc, char** argv) {
   }
 
   run.output_name = argc >= 3 ? std::string(argv[2]) : make_output_name(argv[1]);
-  if (same_file(argv[1], run.output_name.c_str())) {
+  if (same_file(::fileno(run.in), run.output_name)) {
     std::printf("Output file \"%s\" is the compressed file itself; name another destination.\n",
                 run.output_name.c_str());
     explain(run.output_name, "is the compressed file itself");
     return EXIT_USAGE_OR_IO;
   }
-  run.out = std::fopen(run.output_name.c_str(), "wb");
-  if (run.out == nullptr) {
-    const int err = errno;
+  catch_fatal_signals();
+  NodeStore::set_block_refusal_handler(remove_temporary_output);
+  // An existing destination is replaced, but only once the text is complete.
+  if (const int err = open_output(run); err != 0) {
     std::printf("Cannot create output file.\n");
     explain(run.output_name, std::string("cannot create: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
@@ -245,18 +318,15 @@ int decode_file(int argc, char** argv) {
   init_model(run.model, run.header.level_limit, run.header.memory_mb, text,
              run.header.text_length);
   run.start_time = tick_ms();
-  decode_all(run, text);
-
+  const int decoded = decode_all(run, text);
   std::fclose(run.in);
-  if (std::fclose(run.out) != 0) {
-    const int err = errno;
-    std::printf("Cannot write output file.\n");
-    explain(run.output_name, std::string("cannot write: ") + std::strerror(err));
-    return EXIT_USAGE_OR_IO;
-  }
-  return 0;
+  return decoded != 0 ? decoded : finish_output(run, text);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return decode_file(argc, argv); }
+int main(int argc, char** argv) {
+  const int status = decode_file(argc, argv);
+  std::fflush(stdout);
+  return status;
+}

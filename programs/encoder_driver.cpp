@@ -1,0 +1,285 @@
+// tav_e: compresses one file or standard input into the container that tav_d
+// reads, with the command line of the common compressors:
+//
+//   tav_e [options] [INPUT|-] [-o OUTPUT]
+//
+// The whole input is held in memory (the model reads earlier text through its
+// successor positions).  A file result is written to an unnamed temporary
+// file in the output's directory and linked at its name on success (see
+// output_file.h), so a failed, refused or killed run leaves no partial file;
+// a result for standard output or for an output written in place is built in
+// memory and written only once it is complete (and verified, with -t).
+// Messages and progress go to standard error only.
+//
+// Some inputs meet a limit of the format at some settings: a byte the model
+// gives frequency 1 while the coder's range is small leaves a zero-width
+// interval, after which no further byte can be coded.  The encoder notices it
+// as it happens, abandons that setting and encodes again with the nearest
+// order that works (order 0 last: its single weight keeps every frequency far
+// above 1), and its report names the order used and why.
+//
+// Exit status: 0 success, 1 usage or I/O error, 2 an input that cannot be
+// coded (too long for the format) or a result that failed verification.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "decoder_types.h"
+#include "encode_stream.h"
+#include "encoder_options.h"
+#include "encoder_progress.h"
+#include "encoder_sink.h"
+#include "output_file.h"
+#include "settings.h"
+#include "system_memory.h"
+#include "verify_container.h"
+
+namespace {
+
+using namespace tav;
+
+// The model needs a block the machine cannot give: no partial output is left.
+void refuse_model_memory() {
+  remove_temporary_output();
+  std::fprintf(stderr, "tav_e: not enough memory for the model; use a smaller --memory budget\n");
+  std::exit(EXIT_USAGE_OR_IO);
+}
+
+// Caps node memory at what the machine has left besides the text, so an
+// oversized budget ends with a message rather than exhausting the system.
+void limit_model_memory(uint64_t text_bytes) {
+  NodeStore::set_block_refusal_handler(refuse_model_memory);
+  const uint64_t machine = machine_memory_bytes();
+  if (machine > text_bytes) NodeStore::set_system_memory_limit(machine - text_bytes);
+}
+
+// The warning tav_d gives for the same file: the run may still succeed (a
+// model rarely uses its whole budget), so it is no error.
+void warn_oversized_budget(const Options& opt, uint64_t text_bytes) {
+  const uint64_t machine = machine_memory_bytes();
+  if (opt.verbosity == Verbosity::quiet || machine <= text_bytes) return;
+  const uint64_t room = machine - text_bytes;
+  if ((uint64_t{opt.memory_mb} << 20) <= room) return;
+  std::fprintf(stderr,
+               "tav_e: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
+               " MB this machine can give; compression stops with a message if the model needs more\n",
+               opt.input_label().c_str(), opt.memory_mb, room >> 20);
+}
+
+// ---- input -----------------------------------------------------------------
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != stdin) std::fclose(f);
+  }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the input (standard input when none is named).  Returns an exit
+// status, or -1 on success.
+int open_input(const Options& opt, InputFile& in, struct stat& st) {
+  in.reset(opt.from_stdin() ? stdin : std::fopen(opt.input.c_str(), "rb"));
+  if (!in) {
+    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input.c_str(), std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  if (::fstat(::fileno(in.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+// Reads the whole input.  Returns an exit status, or -1 on success.
+int load_input(const Options& opt, std::FILE* in, std::vector<uint8_t>& text) {
+  struct stat st;
+  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) <= MAX_TEXT_LENGTH)
+    text.reserve(static_cast<size_t>(st.st_size));
+  std::vector<uint8_t> buf(1 << 16);
+  size_t got = 0;
+  while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+    if (text.size() + got > MAX_TEXT_LENGTH) {
+      std::fprintf(stderr, "tav_e: %s: longer than the format's limit of %" PRIu32 " bytes\n",
+                   opt.input_label().c_str(), MAX_TEXT_LENGTH);
+      return EXIT_BAD_INPUT;
+    }
+    text.insert(text.end(), buf.data(), buf.data() + got);
+  }
+  if (std::ferror(in)) {
+    std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", opt.input_label().c_str(),
+                 std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+// ---- output ------------------------------------------------------------------
+
+// Checks and opens the named output before any work.  Returns an exit status,
+// or -1 on success.
+int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputFile& out) {
+  // Device and inode, whatever the names: standard input counts too.  Only a
+  // regular input can be clobbered (/dev/null may be read and written).
+  if (S_ISREG(in_st.st_mode) && same_file(in_fd, opt.output)) {
+    std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  catch_fatal_signals();
+  const int err = out.open(opt.output, opt.force);
+  if (err == EEXIST) {
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err == EISDIR) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err != 0) {
+    std::fprintf(stderr, "tav_e: %s: cannot create: %s\n", opt.output.c_str(), std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  // The descriptor decides, not the name: /dev/tty, /dev/stdout, a pty.
+  if (!opt.force && ::isatty(out.fd())) {
+    std::fprintf(stderr, "tav_e: %s: compressed data not written to a terminal; use -o FILE, or -f\n",
+                 opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+// Puts the finished result at its destination.  Returns an exit status, or
+// -1 on success.
+int commit_output(const Options& opt, Sink& sink, mode_t mode) {
+  const int err = sink.commit(mode);
+  if (err == 0) return -1;
+  if (err == EEXIST)  // another run created the output since open_output()
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+  else
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(err));
+  return EXIT_USAGE_OR_IO;
+}
+
+// ---- compression ---------------------------------------------------------------
+
+int compress(const Options& opt) {
+  if (!set_numeric_mode()) {
+    std::fprintf(stderr, "tav_e: cannot set the floating-point rounding mode\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  const bool normal = opt.verbosity != Verbosity::quiet;
+
+  // Every check that needs no work comes before the input is read.
+  if (opt.to_stdout() && !opt.force && ::isatty(STDOUT_FILENO)) {
+    std::fprintf(stderr,
+                 "tav_e: %s: compressed data not written to a terminal; use -o FILE, or -f\n",
+                 opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  InputFile in;
+  struct stat in_st {};
+  if (const int status = open_input(opt, in, in_st); status >= 0) return status;
+  OutputFile out;
+  if (!opt.to_stdout()) {
+    if (const int status = open_output(opt, ::fileno(in.get()), in_st, out); status >= 0)
+      return status;
+  }
+  Sink sink;
+  if (!sink.open(opt.to_stdout() ? nullptr : &out)) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                 std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  const mode_t mode = S_ISREG(in_st.st_mode) ? (in_st.st_mode & 07777) : default_file_mode();
+
+  std::vector<uint8_t> text;
+  const int loaded = load_input(opt, in.get(), text);
+  in.reset();
+  if (loaded >= 0) return loaded;
+  limit_model_memory(text.size());
+  warn_oversized_budget(opt, text.size());
+
+  const auto t0 = std::chrono::steady_clock::now();
+  Progress progress(opt, text.size());
+  if (opt.verbosity == Verbosity::verbose)
+    std::fprintf(stderr, "tav_e: %s: %zu bytes, order %u, %uM budget%s\n", opt.input_label().c_str(),
+                 text.size(), opt.order, opt.memory_mb, opt.verify ? ", verify" : "");
+
+  for (const uint32_t order : fallback_orders(opt.order)) {
+    if (order != opt.order && !sink.reset()) {
+      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                   std::strerror(errno));
+      return EXIT_USAGE_OR_IO;
+    }
+    ContainerHeader h;
+    h.text_length = static_cast<uint32_t>(text.size());
+    h.level_limit = order + 1;
+    h.memory_mb = opt.memory_mb;
+    EncodeResult r;
+    progress.start(order);
+    {
+      Model model;
+      std::FILE* const out = sink.file();
+      r = encode_stream(model, h, text.data(), out,
+                        [&](uint32_t p) { progress.show(p, std::ftell(out)); });
+    }
+    progress.clear();
+    if (r.status == EncodeStatus::io_error) {
+      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                   std::strerror(errno));
+      return EXIT_USAGE_OR_IO;
+    }
+    if (r.status != EncodeStatus::ok) {
+      if (normal)
+        std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
+                     order, opt.input_label().c_str(), r.position, describe(r.status));
+      continue;
+    }
+    const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
+
+    if (opt.verify) {
+      std::FILE* const rd = sink.reader();
+      const std::string problem = rd == nullptr ? std::string("cannot read the result back")
+                                                : verify_container(rd, text.data(),
+                                                                   h.text_length, out_bytes);
+      if (rd != nullptr && sink.is_memory()) std::fclose(rd);
+      if (!problem.empty()) {
+        std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
+                     opt.input_label().c_str(), problem.c_str());
+        return EXIT_BAD_INPUT;
+      }
+    }
+    if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
+    if (normal)
+      print_report(opt, RunReport{text.size(), out_bytes, order, r.pages_used, seconds_since(t0)});
+    return EXIT_OK;
+  }
+  std::fprintf(stderr, "tav_e: %s: no order can code it with a %uM budget\n",
+               opt.input_label().c_str(), opt.memory_mb);
+  return EXIT_BAD_INPUT;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int early = parse_args(argc, argv, opt);
+  if (early >= 0) return early;
+  try {
+    return compress(opt);
+  } catch (const std::bad_alloc&) {
+    // The temporary output was removed while the stack unwound.
+    std::fprintf(stderr, "tav_e: %s: not enough memory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+}

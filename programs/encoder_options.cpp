@@ -1,0 +1,152 @@
+#include "encoder_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "decoder_types.h"
+#include "settings.h"
+
+namespace tav {
+
+namespace {
+
+constexpr const char* VERSION = "1.0";
+
+const char* const USAGE =
+    "Usage: tav_e [options] [INPUT|-] [-o OUTPUT]\n"
+    "Compresses INPUT (standard input if '-' or absent) for tav_d.  The output is\n"
+    "INPUT.tav, or standard output when reading standard input; the input is kept.\n"
+    "\n"
+    "  -o, --output FILE  write to FILE ('-': standard output)\n"
+    "  -c, --stdout       write to standard output\n"
+    "  -f, --force        overwrite an existing output; write to a terminal\n"
+    "  -k, --keep         keep the input (always done; accepted for habit)\n"
+    "  -1 .. -9           preset: higher compresses better and slower (default -%d);\n"
+    "                     --fast is -1, --best is -9\n"
+    "      --order N      model order, 0..%u (contexts of 0..N bytes)\n"
+    "  -m, --memory MB    node memory budget in MB, 1..%u\n"
+    "  -t, --verify       decode the result in memory and compare with the input\n"
+    "  -q, --quiet        no report, no warnings (errors are still shown)\n"
+    "  -v, --verbose      show the settings, and progress even when not on a terminal\n"
+    "  -V, --version      show the version\n"
+    "  -h, --help         show this text\n"
+    "\n"
+    "--order and --memory take precedence over a preset.  Presets:\n";
+
+void print_usage(std::FILE* f) {
+  std::fprintf(f, USAGE, DEFAULT_PRESET, MAX_ORDER, MAX_MEMORY_MB);
+  for (int level = MIN_PRESET; level <= MAX_PRESET; ++level)
+    std::fprintf(f, "  -%d: order %2u, %5u MB\n", level, preset(level).order,
+                 preset(level).memory_mb);
+  std::fprintf(f, "Exit status: 0 success, 1 usage or I/O error, 2 input that cannot be coded\n"
+                  "or a result that failed verification.\n");
+}
+
+void try_help() { std::fprintf(stderr, "Try 'tav_e --help' for more information.\n"); }
+
+bool parse_number(const char* s, uint32_t lo, uint32_t hi, uint32_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(s, &end, 10);
+  if (errno != 0 || end == s || *end != '\0' || s[0] == '-' || v < lo || v > hi) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST };
+
+}  // namespace
+
+int parse_args(int argc, char** argv, Options& opt) {
+  static const option longs[] = {
+      {"output", required_argument, nullptr, 'o'}, {"stdout", no_argument, nullptr, 'c'},
+      {"to-stdout", no_argument, nullptr, 'c'},    {"force", no_argument, nullptr, 'f'},
+      {"keep", no_argument, nullptr, 'k'},         {"order", required_argument, nullptr, OPT_ORDER},
+      {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, 't'},
+      {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
+      {"version", no_argument, nullptr, 'V'},      {"help", no_argument, nullptr, 'h'},
+      {"fast", no_argument, nullptr, OPT_FAST},    {"best", no_argument, nullptr, OPT_BEST},
+      {nullptr, 0, nullptr, 0}};
+  int level = DEFAULT_PRESET;
+  bool has_order = false, has_memory = false, has_output = false, to_stdout = false;
+  std::string output;
+  opterr = 0;
+  for (;;) {
+    const int c = getopt_long(argc, argv, ":o:cfkm:tqvVh123456789", longs, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'o': has_output = true; output = optarg; break;
+      case 'c': to_stdout = true; break;
+      case 'f': opt.force = true; break;
+      case 'k': break;
+      case 't': opt.verify = true; break;
+      case 'q': opt.verbosity = Verbosity::quiet; break;
+      case 'v': opt.verbosity = Verbosity::verbose; break;
+      case 'V': std::printf("tav_e %s (container: 8-byte header, order 0..%u)\n", VERSION, MAX_ORDER);
+        return EXIT_OK;
+      case 'h': print_usage(stdout); return EXIT_OK;
+      case OPT_FAST: level = MIN_PRESET; break;
+      case OPT_BEST: level = MAX_PRESET; break;
+      case OPT_ORDER:
+        if (!parse_number(optarg, 0, MAX_ORDER, opt.order)) {
+          std::fprintf(stderr, "tav_e: invalid order '%s' (allowed: 0..%u)\n", optarg, MAX_ORDER);
+          return EXIT_USAGE_OR_IO;
+        }
+        has_order = true;
+        break;
+      case 'm':
+        if (!parse_number(optarg, 1, MAX_MEMORY_MB, opt.memory_mb)) {
+          std::fprintf(stderr, "tav_e: invalid memory budget '%s' (allowed: 1..%u MB)\n", optarg,
+                       MAX_MEMORY_MB);
+          return EXIT_USAGE_OR_IO;
+        }
+        has_memory = true;
+        break;
+      case ':':
+        std::fprintf(stderr, "tav_e: option '%s' needs a value\n", argv[optind - 1]);
+        try_help();
+        return EXIT_USAGE_OR_IO;
+      case '?':
+        if (optopt != 0 && optopt < 256)
+          std::fprintf(stderr, "tav_e: unknown option '-%c'\n", optopt);
+        else
+          std::fprintf(stderr, "tav_e: unknown option '%s'\n", argv[optind - 1]);
+        try_help();
+        return EXIT_USAGE_OR_IO;
+      default: level = c - '0'; break;  // -1 .. -9
+    }
+  }
+  const Preset p = preset(level);
+  if (!has_order) opt.order = p.order;
+  if (!has_memory) opt.memory_mb = p.memory_mb;
+
+  const int names = argc - optind;
+  if (names > 1) {
+    std::fprintf(stderr, "tav_e: too many file names ('%s', '%s'); name the output with -o\n",
+                 argv[optind], argv[optind + 1]);
+    try_help();
+    return EXIT_USAGE_OR_IO;
+  }
+  if (names == 1 && std::strcmp(argv[optind], "-") != 0) opt.input = argv[optind];
+  if (to_stdout && has_output && output != "-") {
+    std::fprintf(stderr, "tav_e: -c and -o '%s' name two outputs; give one\n", output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (has_output && output.empty()) {
+    std::fprintf(stderr, "tav_e: the output name is empty\n");
+    return EXIT_USAGE_OR_IO;
+  }
+  if (to_stdout || output == "-")
+    opt.output.clear();
+  else if (has_output)
+    opt.output = output;
+  else if (!opt.from_stdin())
+    opt.output = opt.input + ".tav";
+  return -1;
+}
+
+}  // namespace tav

@@ -1,0 +1,36 @@
+// tav_e's command line: options, their defaults and limits, and the usage
+// text.  Parsing only reads argv and prints usage errors; it opens nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tav {
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_USAGE_OR_IO = 1;
+inline constexpr int EXIT_BAD_INPUT = 2;
+
+enum class Verbosity { quiet, normal, verbose };
+
+struct Options {
+  std::string input;   // empty: standard input
+  std::string output;  // empty: standard output
+  bool force = false;
+  bool verify = false;
+  Verbosity verbosity = Verbosity::normal;
+  uint32_t order = 0;
+  uint32_t memory_mb = 0;
+
+  bool from_stdin() const { return input.empty(); }
+  bool to_stdout() const { return output.empty(); }
+  std::string input_label() const { return from_stdin() ? "(stdin)" : input; }
+  std::string output_label() const { return to_stdout() ? "(stdout)" : output; }
+};
+
+// Fills `opt` from the command line.  Returns -1 to go on, or the exit status
+// when the run ends here (--help, --version, or a usage error already shown
+// on standard error).
+int parse_args(int argc, char** argv, Options& opt);
+
+}  // namespace tav
