@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "context_tree.h"
+#include "byte_io.h"
+#include "container.h"
 #include "decode_loop.h"
-#include "decoder_types.h"
 #include "output_name.h"
 #include "system_memory.h"
 
@@ -58,6 +58,7 @@ bool same_file(const char* a, const char* b) {
 
 struct Run {
   std::string input_name;
+  std::vector<uint8_t> file;  // the whole compressed file
   ContainerHeader header;
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
@@ -65,28 +66,21 @@ struct Run {
   Model model;
   uint32_t start_time = 0;
 
-  uint64_t compressed_position(const RangeDecoder& rd) const { return HEADER_BYTES + rd.bytes_read; }
+  static uint64_t compressed_position(uint64_t stream_bytes) { return HEADER_BYTES + stream_bytes; }
 
-  void show_progress(uint32_t p, const RangeDecoder& rd) const {
+  void show_progress(uint32_t p, uint64_t stream_bytes) const {
     std::printf("\rInp=%" PRIu32 "/%" PRIu32 " Out=%" PRIu64 " M%" PRIu32, p, header.text_length,
-                compressed_position(rd), model.store.pages_used() * 4096u);
+                compressed_position(stream_bytes), model.store.pages_used() * 4096u);
     std::fflush(stdout);
   }
 };
 
-ContainerHeader read_header(std::FILE* in) {
-  uint8_t bytes[HEADER_BYTES];
-  const size_t got = std::fread(bytes, 1, HEADER_BYTES, in);
-  return parse_header_bytes(bytes, static_cast<uint32_t>(got));
-}
-
-// Header values this build cannot decode, checked before any output exists.
 // A header may name more text or node memory than this machine has.  Text
 // that cannot fit is refused before any work.  A budget that cannot fit is
 // allowed (a file rarely uses all of it) but capped at what the machine can
 // give, so a model that outgrows the machine ends with the block-refusal
 // message instead of exhausting the system.
-void check_machine_memory(const ContainerHeader& h, const std::string& name) {
+void check_machine_memory(const ContainerHeader& h, const std::string& name, NodeStore& store) {
   const uint64_t machine = machine_memory_bytes();
   if (machine == 0) return;
   if (h.text_length >= machine) {
@@ -101,92 +95,70 @@ void check_machine_memory(const ContainerHeader& h, const std::string& name) {
                  "tav_d: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
                  " MB this machine can give; decoding stops with a message if the model needs more\n",
                  name.c_str(), h.memory_mb, room >> 20);
-    NodeStore::set_system_memory_limit(room);
+    store.set_system_memory_limit(room);
   }
 }
 
-void check_header(const ContainerHeader& h, const std::string& name) {
-  if (h.text_length > MAX_TEXT_LENGTH) {
-    std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
-                h.text_length, MAX_TEXT_LENGTH);
-    explain(name, "invalid header: text length beyond the supported maximum");
+// Header values this build cannot decode (container.h says which), then the
+// machine's memory; checked before any output exists.
+void check_header(const ContainerHeader& h, const std::string& name, NodeStore& store) {
+  const HeaderFault fault = tav::check_header(h);
+  if (fault != HeaderFault::none) {
+    std::printf("%s\n", header_fault_message(fault, h).c_str());
+    explain(name, header_fault_reason(fault, h));
     stop(EXIT_BAD_INPUT);
   }
-  if (h.memory_mb == 0) {
-    std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
-    explain(name, "invalid header: memory budget of 0M");
-    stop(EXIT_BAD_INPUT);
-  }
-  if (h.memory_mb > MAX_MEMORY_MB) {
-    std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
-                h.memory_mb, MAX_MEMORY_MB);
-    explain(name, "invalid header: memory budget beyond the supported maximum");
-    stop(EXIT_BAD_INPUT);
-  }
-  check_machine_memory(h, name);
+  check_machine_memory(h, name, store);
 }
 
-// Writes decoded bytes through a buffer; a failed write ends the run.
-class OutputBuffer {
- public:
-  OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
-  void put(uint8_t b) {
-    buf_.push_back(b);
-    if (buf_.size() == buf_.capacity()) flush();
+// The decoder's stopping points other than a complete run.  The decoded text
+// so far is already in the output file.
+void report_failure(const Run& run, const StreamResult& r, int write_error) {
+  if (r.status == ByteStatus::output_failed) {
+    std::printf("\nCannot write output file.\n");
+    explain(run.output_name, std::string("cannot write: ") + std::strerror(write_error));
+    stop(EXIT_USAGE_OR_IO);
   }
-  void flush() {
-    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
-      const int err = errno;
-      std::printf("\nCannot write output file.\n");
-      explain(name_, std::string("cannot write: ") + std::strerror(err));
-      stop(EXIT_USAGE_OR_IO);
-    }
-    buf_.clear();
+  if (r.status == ByteStatus::out_of_memory) {
+    std::printf("\nFailed to allocate a block :(\n");
+    explain(run.input_name, "not enough memory for the model (the system refused node memory after " +
+                                std::to_string(run.model.store.blocks_reserved()) +
+                                " MB, at position " + std::to_string(r.position) + ")");
+    std::fclose(run.out);
+    stop(EXIT_USAGE_OR_IO);
   }
-
- private:
-  std::FILE* f_;
-  std::string name_;
-  std::vector<uint8_t> buf_;
-};
+  std::printf("\nDamaged compressed file: %s at position %" PRIu32
+              " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
+              describe(r.status), r.position, Run::compressed_position(r.stream_bytes), r.position);
+  explain(run.input_name, std::string("damaged: ") + describe(r.status) + " at position " +
+                              std::to_string(r.position));
+  std::fclose(run.out);
+  stop(EXIT_BAD_INPUT);
+}
 
 void decode_all(Run& run, uint8_t* text) {
-  RangeDecoder rd;
-  rd.init(run.in);
-  OutputBuffer out(run.out, run.output_name);
+  FileSink out(run.out);
   uint32_t next_progress_time = run.start_time;
-  for (uint32_t p = 0; p < run.header.text_length; ++p) {
-    if ((p & 511u) == 0) {
-      const uint32_t now = tick_ms();
-      if (now >= next_progress_time) {
-        next_progress_time = now + 500;
-        run.show_progress(p, rd);
-      }
-    }
-    const ByteStatus st = decode_byte(run.model, rd, text, p);
-    if (st != ByteStatus::ok) {
-      out.flush();
-      std::printf("\nDamaged compressed file: %s at position %" PRIu32
-                  " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
-                  describe(st), p, run.compressed_position(rd), p);
-      explain(run.input_name, std::string("damaged: ") + describe(st) + " at position " +
-                                  std::to_string(p));
-      std::fclose(run.out);
-      stop(EXIT_BAD_INPUT);
-    }
-    out.put(text[p]);
-  }
-  out.flush();
+  const StreamResult r =
+      decode_stream(run.model, run.header, split_container(run.file).stream, text, &out,
+                    [&](uint32_t p, uint64_t stream_bytes) {
+                      const uint32_t now = tick_ms();
+                      if (now >= next_progress_time) {
+                        next_progress_time = now + 500;
+                        run.show_progress(p, stream_bytes);
+                      }
+                    });
+  if (r.status != ByteStatus::ok) report_failure(run, r, out.error);
 
   const uint32_t elapsed = tick_ms() - run.start_time;
-  run.show_progress(run.header.text_length, rd);
+  run.show_progress(run.header.text_length, r.stream_bytes);
   std::printf("\n");
   const uint32_t unused = run.model.store.unused_reserved_bytes();
   std::printf("You'd just wasted %" PRIu32 ".%03" PRIu32 "s; %" PRIu32
               "k of reserved memory left unused.\n",
               elapsed / 1000, elapsed % 1000, unused >> 10);
   std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
-              run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
+              Run::compressed_position(r.stream_bytes), run.model.store.pages_used() * 4096u / 1000,
               unused / 1000, elapsed / 1000, elapsed % 1000);
 }
 
@@ -209,8 +181,15 @@ int decode_file(int argc, char** argv) {
     return EXIT_USAGE_OR_IO;
   }
   run.input_name = argv[1];
-  run.header = read_header(run.in);
-  check_header(run.header, run.input_name);
+  if (!read_all_bytes(run.in, run.file)) {
+    const int err = errno;
+    std::printf("Cannot read compressed file.\n");
+    explain(run.input_name, std::string("cannot read: ") + std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  std::fclose(run.in);
+  run.header = split_container(run.file).header;
+  check_header(run.header, run.input_name, run.model.store);
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
@@ -242,12 +221,9 @@ int decode_file(int argc, char** argv) {
   std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.level_limit - 1));
   std::printf(" \376 Using %" PRIu32 "M of RAM.\n", run.header.memory_mb);
 
-  init_model(run.model, run.header.level_limit, run.header.memory_mb, text,
-             run.header.text_length);
   run.start_time = tick_ms();
   decode_all(run, text);
 
-  std::fclose(run.in);
   if (std::fclose(run.out) != 0) {
     const int err = errno;
     std::printf("Cannot write output file.\n");

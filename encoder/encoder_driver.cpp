@@ -34,8 +34,9 @@
 #include <string>
 #include <vector>
 
-#include "decoder_types.h"
-#include "encode_stream.h"
+#include "byte_io.h"
+#include "container.h"
+#include "order_fallback.h"
 #include "settings.h"
 #include "system_memory.h"
 #include "verify_container.h"
@@ -213,27 +214,25 @@ void catch_fatal_signals() {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, remove_temp_and_die);
 }
 
-// The model needs a block the machine cannot give: no partial output is left.
-void refuse_model_memory() {
-  if (g_temp_name[0] != '\0') ::unlink(g_temp_name);
-  std::fprintf(stderr, "tav_e: not enough memory for the model; use a smaller --memory budget\n");
-  std::exit(EXIT_USAGE_OR_IO);
-}
-
-// Caps node memory at what the machine has left besides the text, so an
-// oversized budget ends with a message rather than exhausting the system.
-void limit_model_memory(uint64_t text_bytes) {
-  NodeStore::set_block_refusal_handler(refuse_model_memory);
+// Node memory the machine has left besides the text: the model is capped at
+// it, so an oversized budget ends with a message rather than exhausting the
+// system.
+uint64_t model_memory_limit(uint64_t text_bytes) {
   const uint64_t machine = machine_memory_bytes();
-  if (machine > text_bytes) NodeStore::set_system_memory_limit(machine - text_bytes);
+  return machine > text_bytes ? machine - text_bytes : UINT64_MAX;
 }
 
 // Where the compressed bytes go while they are made: a temporary file next to
 // the output, or a memory buffer for standard output.  reset() empties it for
 // another attempt.
-class Sink {
+class Sink final : public RewindableSink {
  public:
-  ~Sink() { discard(); }
+  ~Sink() override { discard(); }
+
+  bool write(std::span<const uint8_t> b) override {
+    return std::fwrite(b.data(), 1, b.size(), f_) == b.size();
+  }
+  bool rewind() override { return reset(); }
 
   // Returns false with errno set when the temporary file cannot be created.
   bool open_file(const std::string& output) {
@@ -273,13 +272,15 @@ class Sink {
     return ::ftruncate(::fileno(f_), 0) == 0;
   }
 
-  // A readable stream over the bytes written so far, from the start; the
-  // caller closes it (for a file it is the same stream: do not close it).
-  std::FILE* reader() {
-    if (std::fflush(f_) != 0) return nullptr;
-    if (is_memory()) return ::fmemopen(buf_, len_, "rb");
+  // The bytes written so far.  False with errno set when they cannot be read.
+  bool read_back(std::vector<uint8_t>& bytes) {
+    if (std::fflush(f_) != 0) return false;
+    if (is_memory()) {
+      bytes.assign(buf_, buf_ + len_);
+      return true;
+    }
     std::rewind(f_);
-    return f_;
+    return read_all_bytes(f_, bytes);
   }
 
   // Memory: writes the buffer to standard output.  File: gives it `mode` and
@@ -488,7 +489,7 @@ int compress(const Options& opt) {
   const int loaded = load_input(opt, in, text);
   if (in != stdin) std::fclose(in);
   if (loaded >= 0) return loaded;
-  limit_model_memory(text.size());
+  const uint64_t memory_limit = model_memory_limit(text.size());
 
   const auto t0 = std::chrono::steady_clock::now();
   Progress progress(opt, text.size());
@@ -496,77 +497,71 @@ int compress(const Options& opt) {
     std::fprintf(stderr, "tav_e: %s: %zu bytes, order %u, %uM budget%s\n", opt.input_label().c_str(),
                  text.size(), opt.order, opt.memory_mb, opt.verify ? ", verify" : "");
 
-  for (const uint32_t order : fallback_orders(opt.order)) {
-    if (order != opt.order && !sink.reset()) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-    ContainerHeader h;
-    h.text_length = static_cast<uint32_t>(text.size());
-    h.level_limit = order + 1;
-    h.memory_mb = opt.memory_mb;
-    EncodeResult r;
-    progress.start(order);
-    {
-      Model model;
-      std::FILE* const out = sink.file();
-      r = encode_stream(model, h, text.data(), out,
-                        [&](uint32_t p) { progress.show(p, std::ftell(out)); });
-    }
+  FallbackObserver observer;
+  observer.attempt_starts = [&](uint32_t order) { progress.start(order); };
+  observer.progress = [&](uint32_t p, uint64_t written) { progress.show(p, static_cast<long>(written)); };
+  observer.attempt_failed = [&](const FailedAttempt& a) {
     progress.clear();
-    if (r.status == EncodeStatus::io_error) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-    if (r.status != EncodeStatus::ok) {
-      if (normal)
-        std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
-                     order, opt.input_label().c_str(), r.position, describe(r.status));
-      continue;
-    }
-    const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
-
-    if (opt.verify) {
-      std::FILE* const rd = sink.reader();
-      const std::string problem = rd == nullptr ? std::string("cannot read the result back")
-                                                : verify_container(rd, text.data(),
-                                                                   h.text_length, out_bytes);
-      if (rd != nullptr && sink.is_memory()) std::fclose(rd);
-      if (!problem.empty()) {
-        std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
-                     opt.input_label().c_str(), problem.c_str());
-        return EXIT_BAD_INPUT;
-      }
-    }
-    const mode_t mode = in_is_file ? (in_st.st_mode & 07777) : [] {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      return static_cast<mode_t>(0666 & ~mask);
-    }();
-    if (!sink.commit(opt.output, mode, opt.force)) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-    if (normal) {
-      const double secs = seconds_since(t0);
-      const double bpb = text.empty() ? 0.0 : 8.0 * out_bytes / text.size();
-      std::fprintf(stderr,
-                   "tav_e: %s -> %s: %zu -> %" PRIu64 " bytes, %.3f bits/byte, %.3fs (%.2f MB/s)\n",
-                   opt.input_label().c_str(), opt.output_label().c_str(), text.size(), out_bytes,
-                   bpb, secs, secs > 0 ? text.size() / secs / 1e6 : 0.0);
-      std::fprintf(stderr, "tav_e: order %u%s, %uM budget, %" PRIu64 "k of node memory used%s\n",
-                   order, order == opt.order ? "" : " (the requested order cannot code this input)",
-                   opt.memory_mb, uint64_t{r.pages_used} * 4096 / 1024,
-                   opt.verify ? ", verified" : "");
-    }
-    return EXIT_OK;
+    if (normal)
+      std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
+                   a.order, opt.input_label().c_str(), a.position, describe(a.status));
+  };
+  const FallbackResult f =
+      encode_with_fallback(text, {opt.order, opt.memory_mb, memory_limit}, sink, observer);
+  progress.clear();
+  const EncodeResult& r = f.result;
+  const uint32_t order = f.order;
+  if (r.status == EncodeStatus::io_error) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                 std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
   }
-  std::fprintf(stderr, "tav_e: %s: no order can code it with a %uM budget\n",
-               opt.input_label().c_str(), opt.memory_mb);
-  return EXIT_BAD_INPUT;
+  if (r.status == EncodeStatus::out_of_memory) {
+    std::fprintf(stderr, "tav_e: %s: not enough memory for the model; use a smaller --memory budget\n",
+                 opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (r.status != EncodeStatus::ok) {
+    std::fprintf(stderr, "tav_e: %s: no order can code it with a %uM budget\n",
+                 opt.input_label().c_str(), opt.memory_mb);
+    return EXIT_BAD_INPUT;
+  }
+  const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
+
+  if (opt.verify) {
+    std::vector<uint8_t> written;
+    const std::string problem = !sink.read_back(written)
+                                    ? std::string("cannot read the result back")
+                                    : verify_container(written, text, memory_limit);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
+                   opt.input_label().c_str(), problem.c_str());
+      return EXIT_BAD_INPUT;
+    }
+  }
+  const mode_t mode = in_is_file ? (in_st.st_mode & 07777) : [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  if (!sink.commit(opt.output, mode, opt.force)) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                 std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  if (normal) {
+    const double secs = seconds_since(t0);
+    const double bpb = text.empty() ? 0.0 : 8.0 * out_bytes / text.size();
+    std::fprintf(stderr,
+                 "tav_e: %s -> %s: %zu -> %" PRIu64 " bytes, %.3f bits/byte, %.3fs (%.2f MB/s)\n",
+                 opt.input_label().c_str(), opt.output_label().c_str(), text.size(), out_bytes,
+                 bpb, secs, secs > 0 ? text.size() / secs / 1e6 : 0.0);
+    std::fprintf(stderr, "tav_e: order %u%s, %uM budget, %" PRIu64 "k of node memory used%s\n",
+                 order, order == opt.order ? "" : " (the requested order cannot code this input)",
+                 opt.memory_mb, uint64_t{r.pages_used} * 4096 / 1024,
+                 opt.verify ? ", verified" : "");
+  }
+  return EXIT_OK;
 }
 
 }  // namespace

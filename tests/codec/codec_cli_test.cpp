@@ -164,19 +164,28 @@ TEST_F(Cli, InvalidHeaders) {
   const struct {
     Bytes header;
     const char* message;
+    const char* err;  // the start of standard error
   } cases[] = {
-      {{0, 0, 0, 0, 3, 0, 0, 0}, "no room for the model"},
-      {{0, 0, 0, 0, 3, 0, 0xFF, 0xFF}, "exceeds the supported maximum"},
-      {{0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 1, 0}, "exceeds the supported maximum"},
+      {{0, 0, 0, 0, 3, 0, 0, 0}, "no room for the model", "tav_d: bad.tav: invalid header: "},
+      {{0, 0, 0, 0, 3, 0, 0xFF, 0xFF}, "exceeds the supported maximum", "tav_d: bad.tav: invalid header: "},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 1, 0}, "exceeds the supported maximum", "tav_d: bad.tav: invalid header: "},
+      // Level limit 1088: one more level than the model's context stack holds.
+      {{0, 0, 0, 0, 0x40, 0x04, 1, 0}, "Model order 1087 exceeds the supported maximum of 1086.\n",
+       "tav_d: bad.tav: unsupported: model order 1087 "},
   };
   for (const auto& c : cases) {
     spit(path("bad.tav"), c.header);
     const Result r = tav_d("bad.tav out");
     EXPECT_EQ(r.status, 2) << c.message;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-    EXPECT_EQ(r.err.rfind("tav_d: bad.tav: invalid header: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(path("out")));
   }
+  // The largest order is accepted.
+  spit(path("max.tav"), empty_container(1087, 1));
+  const Result r = tav_d("max.tav out");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Using model order 1086."), std::string::npos) << r.out;
 }
 
 std::string small_text() {
@@ -234,7 +243,8 @@ TEST_F(Cli, CompressorUsageErrors) {
       {"-z x", "tav_e: unknown option '-z'\n"},
       {"x --order", "tav_e: option '--order' needs a value\n"},
       {"x -o", "tav_e: option '-o' needs a value\n"},
-      {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..65534)\n"},
+      {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..1086)\n"},
+      {"x --order 1087", "tav_e: invalid order '1087'"},
       {"x --order 65535", "tav_e: invalid order '65535'"},
       {"x -m 0", "tav_e: invalid memory budget '0' (allowed: 1..32767 MB)\n"},
       {"x --memory 40000", "tav_e: invalid memory budget '40000'"},
@@ -336,6 +346,7 @@ TEST_F(Cli, PresetsAndExplicitSettings) {
       {"-2 -7", "order 12, 2048M budget"},
       {"--order 5 -9", "order 5, 4096M budget"},
       {"-m 3 -1", "order 2, 3M budget"},
+      {"--order 1086 -m 1", "order 1086, 1M budget"},
       {"-kfq1", ""},
   };
   for (const auto& c : cases) {
