@@ -121,9 +121,9 @@ void report_failure(const Run& run, const StreamResult& r, int write_error) {
   }
   if (r.status == ByteStatus::out_of_memory) {
     std::printf("\nFailed to allocate a block :(\n");
-    explain(run.input_name, "not enough memory for the model (the system refused node memory after " +
-                                std::to_string(run.model.store.blocks_reserved()) +
-                                " MB, at position " + std::to_string(r.position) + ")");
+    explain(run.input_name, "not enough memory for the model (the system refused node memory at position " +
+                                std::to_string(r.position) + ", with " +
+                                std::to_string(run.model.store.blocks_reserved()) + " MB in use)");
     std::fclose(run.out);
     stop(EXIT_USAGE_OR_IO);
   }

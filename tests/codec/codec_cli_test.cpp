@@ -441,6 +441,41 @@ TEST_F(Cli, CompressorFallsBackToAnotherOrder) {
   EXPECT_EQ(r.out, slurp(path("rep.bin.tav")));
 }
 
+// Memory the system refuses.  A 32767 MB budget needs a 16 MB page table
+// before the first node; under the smallest address-space limit (in steps of
+// 2 MB) at which both programs run a 1 MB budget, that table cannot be had.
+// tav_e says so and leaves no file; tav_d prints its fixed message, names
+// the file on standard error and keeps the text decoded so far (none).
+TEST_F(Cli, ModelMemoryTheSystemRefuses) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q --order 3 -m 32767 t.txt -o big.tav").status, 0);
+  ASSERT_EQ(tav_e("-q --order 3 -m 1 t.txt -o small.tav").status, 0);
+  auto limited = [&](int kb, const char* exe, const std::string& args) {
+    return run("/bin/sh", "-c \"ulimit -v " + std::to_string(kb) + " && exec '" + exe + "' " + args + "\"");
+  };
+  int kb = 4096;
+  while (kb <= 65536 && (limited(kb, TAV_E_PATH, "-qf -m 1 t.txt -o x.tav").status != 0 ||
+                         limited(kb, TAV_D_PATH, "small.tav x.txt").status != 0))
+    kb += 2048;
+  if (kb > 65536) GTEST_SKIP() << "no address-space limit lets the programs run (sanitizer build?)";
+
+  Result r = limited(kb, TAV_E_PATH, "-m 32767 t.txt -o c.tav");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tav_e: t.txt: not enough memory for the model; use a smaller --memory budget\n");
+  EXPECT_EQ(r.out, "");
+  r = limited(kb, TAV_D_PATH, "big.tav out.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" \xFE Using 32767M of RAM.\n\nFailed to allocate a block :(\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("tav_d: big.tav: not enough memory for the model (the system refused node "
+                       "memory at position 0"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(fs::file_size(path("out.txt")), 0u);
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "big.tav", "small.tav", "x.tav", "x.txt", "out.txt"}).empty());
+}
+
 // Damaged and truncated files end with a message or with decoded bytes,
 // never with a crash or a hang.
 TEST_F(Cli, DamagedFilesNeverCrash) {
