@@ -115,12 +115,12 @@ class NodeStore {
   void* next_chunk_ = nullptr;      // obtained ahead of need, touched by `toucher_`
   std::jthread toucher_;
   uint16_t* page_class_ = nullptr;  // class of every page the budget allows
-  uint64_t system_limit_ = UINT64_MAX;
-  bool failed_ = false;
   uint32_t blocks_left_ = 0;
   uint32_t pages_used_ = 0;
   uint32_t free_head_[CLASS_COUNT] = {};   // first free slot of each class, or NULL_NODE
   uint32_t free_count_[CLASS_COUNT] = {};  // slots on each free list
+  uint64_t system_limit_ = UINT64_MAX;
+  bool failed_ = false;
 };
 
 }  // namespace tav
