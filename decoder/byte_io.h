@@ -57,7 +57,7 @@ class FileSink final : public ByteSink {
 };
 
 // Reads `in` from its current position to its end into `out` (replacing its
-// contents).  False on a read error, with errno set.
+// contents).  False on a read error or when memory runs out, with errno set.
 bool read_all_bytes(std::FILE* in, std::vector<uint8_t>& out);
 
 }  // namespace tav
