@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -37,12 +38,19 @@ void NodeStore::free_blocks() {
 void NodeStore::reset(uint32_t memory_mb) {
   assert(memory_mb <= MAX_MEMORY_MB);
   free_blocks();
-  blocks_.reserve(memory_mb);
   // Zeroed and untouched until pages are handed out: large tables cost only
   // the part that the run uses.
   page_class_ = static_cast<uint16_t*>(
       std::calloc(std::max<size_t>(size_t{memory_mb} * PAGES_PER_BLOCK, 1), sizeof(uint16_t)));
   failed_ = page_class_ == nullptr;
+  // Room for every block and chunk up front, so that taking one never
+  // allocates (or throws) in the middle of an update.
+  try {
+    blocks_.reserve(memory_mb);
+    chunks_.reserve(memory_mb / 2 + 1);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+  }
   blocks_left_ = failed_ ? 0 : memory_mb;
   pages_used_ = 0;
   for (uint32_t k = 0; k < CLASS_COUNT; ++k) {
