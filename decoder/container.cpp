@@ -18,10 +18,11 @@ std::string format(const char* fmt, uint32_t a, uint32_t b) {
 }  // namespace
 
 void write_header_bytes(const ContainerHeader& h, uint8_t out[HEADER_BYTES]) {
-  const uint32_t fields[3] = {h.text_length, h.level_limit, h.memory_mb};
-  int at = 0;
-  for (int f = 0; f < 3; ++f)
-    for (int b = 0; b < FIELD_WIDTHS[f]; ++b) out[at++] = static_cast<uint8_t>(fields[f] >> (8 * b));
+  for (int b = 0; b < 4; ++b) out[b] = static_cast<uint8_t>(h.text_length >> (8 * b));
+  for (int b = 0; b < 2; ++b) {
+    out[4 + b] = static_cast<uint8_t>(h.level_limit >> (8 * b));
+    out[6 + b] = static_cast<uint8_t>(h.memory_mb >> (8 * b));
+  }
 }
 
 ContainerHeader parse_header_bytes(const uint8_t* bytes, uint32_t available) {
