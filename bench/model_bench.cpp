@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "context_tree.h"
+#include "byte_model.h"
 #include "frequency_kernels.h"
 #include "mixer.h"
 #include "model.h"
@@ -41,9 +41,8 @@ struct TrainedModel {
   }
   void step() {
     const uint8_t s = static_cast<uint8_t>(text[position]);
-    mix(m, position);
-    flag_winner(m, s);
-    update_contexts(m, s, position);
+    predict(m, position);
+    learn(m, s, position);
     ++position;
   }
 };

@@ -6,11 +6,7 @@
 // every store into a float rounds toward zero, every conversion to an integer
 // truncates.  `set_numeric_mode` must run before any model arithmetic.
 //
-// ContainerHeader: the first 8 bytes of a compressed file, little-endian:
-//   offset 0  u32 text_length   bytes of decoded text
-//   offset 4  u16 level_limit   context levels the model may keep (order + 1)
-//   offset 6  u16 memory_mb     node memory budget in 1 MB blocks
-// followed by the range-coded stream up to the end of the file.
+// The container that carries the model's stream is described in container.h.
 #pragma once
 
 #include <cstdint>
@@ -25,21 +21,6 @@ bool set_numeric_mode();
 
 // True when the current rounding mode is toward zero.
 bool numeric_mode_is_set();
-
-struct ContainerHeader {
-  uint32_t text_length = 0;
-  uint32_t level_limit = 257;  // widened from 16 bits
-  uint32_t memory_mb = 512;    // widened from 16 bits
-};
-
-inline constexpr uint32_t HEADER_BYTES = 8;
-
-// Serialises a header; fields wider than 16 bits are truncated to the format.
-void write_header_bytes(const ContainerHeader& h, uint8_t out[HEADER_BYTES]);
-
-// Parses up to HEADER_BYTES bytes.  A field byte that `available` does not
-// reach keeps the matching byte of the field's initial value (0, 257, 512).
-ContainerHeader parse_header_bytes(const uint8_t* bytes, uint32_t available);
 
 // Unaligned little-endian loads and stores: node fields are packed.
 inline float load_f32(const uint8_t* p) {

@@ -37,7 +37,7 @@
 #include <span>
 #include <vector>
 
-#include "decoder_types.h"
+#include "container.h"
 
 namespace tav {
 

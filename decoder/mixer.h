@@ -1,7 +1,8 @@
 // Mixing of the active contexts into integer frequencies, the symbol search,
-// and the winner flag.  Shared by the decoder and the compressor: both call
-// `mix`, then the decoder searches a target and the compressor looks up the
-// interval of its byte, and both then call `flag_winner` and `update_contexts`.
+// and the winner flag.  Shared by the decoder and the compressor through the
+// per-byte sequence of byte_model.h: `mix` (predict), then the decoder
+// searches a target and the compressor looks up the interval of its byte,
+// then `flag_winner` and `update_contexts` (learn).
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -15,24 +15,11 @@ namespace tav {
 
 namespace {
 
-[[noreturn]] void report_block_refusal() {
-  std::printf("\nFailed to allocate a block :(\n");
-  std::fflush(stdout);
-  std::exit(1);
-}
-
-NodeStore::RefusalHandler g_refusal_handler = nullptr;
-uint64_t g_system_bytes = UINT64_MAX;
-
 Ref make_ref(uint32_t page, uint32_t slot) { return NODE_REF_FLAG | (page << 8) | slot; }
 
 constexpr size_t CHUNK_BYTES = 2 * size_t{BLOCK_BYTES};  // one huge page on x86-64 and aarch64
 
 }  // namespace
-
-void NodeStore::set_block_refusal_handler(RefusalHandler h) { g_refusal_handler = h; }
-
-void NodeStore::set_system_memory_limit(uint64_t bytes) { g_system_bytes = bytes; }
 
 NodeStore::~NodeStore() { free_blocks(); }
 
@@ -51,16 +38,20 @@ void NodeStore::free_blocks() {
 void NodeStore::reset(uint32_t memory_mb) {
   assert(memory_mb <= MAX_MEMORY_MB);
   free_blocks();
-  blocks_.reserve(memory_mb);
   // Zeroed and untouched until pages are handed out: large tables cost only
   // the part that the run uses.
   page_class_ = static_cast<uint16_t*>(
       std::calloc(std::max<size_t>(size_t{memory_mb} * PAGES_PER_BLOCK, 1), sizeof(uint16_t)));
-  if (page_class_ == nullptr) {
-    if (g_refusal_handler != nullptr) g_refusal_handler();
-    report_block_refusal();
+  failed_ = page_class_ == nullptr;
+  // Room for every block and chunk up front, so that taking one never
+  // allocates (or throws) in the middle of an update.
+  try {
+    blocks_.reserve(memory_mb);
+    chunks_.reserve(memory_mb / 2 + 1);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
   }
-  blocks_left_ = memory_mb;
+  blocks_left_ = failed_ ? 0 : memory_mb;
   pages_used_ = 0;
   for (uint32_t k = 0; k < CLASS_COUNT; ++k) {
     free_head_[k] = NULL_NODE;
@@ -70,7 +61,8 @@ void NodeStore::reset(uint32_t memory_mb) {
 
 // A block for the store: the spare half of the last chunk, or the first half
 // of a new one.  Memory is counted against the budget only here, so it is
-// counted only when the budget allows another block.
+// counted only when the budget allows another block.  Null when the system
+// refuses.
 uint8_t* NodeStore::new_block() {
   if (spare_block_ != nullptr) {
     uint8_t* const b = spare_block_;
@@ -78,10 +70,7 @@ uint8_t* NodeStore::new_block() {
     return b;
   }
   void* const chunk = take_chunk();
-  if (chunk == nullptr) {
-    if (g_refusal_handler != nullptr) g_refusal_handler();
-    report_block_refusal();
-  }
+  if (chunk == nullptr) return nullptr;
   chunks_.push_back(chunk);
   spare_block_ = static_cast<uint8_t*>(chunk) + BLOCK_BYTES;
   if (blocks_left_ > 2) prepare_next_chunk();
@@ -93,7 +82,7 @@ uint8_t* NodeStore::new_block() {
 void* NodeStore::take_chunk() {
   if (toucher_.joinable()) toucher_.join();
   if (next_chunk_ != nullptr) return std::exchange(next_chunk_, nullptr);
-  const bool within_limit = (chunks_.size() + 1) * CHUNK_BYTES <= g_system_bytes;
+  const bool within_limit = (chunks_.size() + 1) * CHUNK_BYTES <= system_limit_;
   void* const chunk = within_limit ? std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES) : nullptr;
 #if defined(MADV_HUGEPAGE)
   if (chunk != nullptr) madvise(chunk, CHUNK_BYTES, MADV_HUGEPAGE);  // advice only
@@ -105,7 +94,7 @@ void* NodeStore::take_chunk() {
 // Nothing here is an error: without memory or a thread, `take_chunk` asks the
 // system again when the chunk is needed.
 void NodeStore::prepare_next_chunk() {
-  if ((chunks_.size() + 1) * CHUNK_BYTES > g_system_bytes) return;
+  if ((chunks_.size() + 1) * CHUNK_BYTES > system_limit_) return;
   next_chunk_ = std::aligned_alloc(CHUNK_BYTES, CHUNK_BYTES);
   if (next_chunk_ == nullptr) return;
 #if defined(MADV_HUGEPAGE)
@@ -122,10 +111,15 @@ void NodeStore::prepare_next_chunk() {
 
 // Pages are handed out in address order, block after block, so the list of
 // free pages is always the tail of the newest block: a counter stands for it.
+// A refused block leaves the budget as it was but fails the store for good.
 bool NodeStore::take_page(uint32_t& page) {
   if (pages_used_ == blocks_.size() * PAGES_PER_BLOCK) {
-    if (blocks_left_ == 0) return false;
+    if (blocks_left_ == 0 || failed_) return false;
     uint8_t* const block = new_block();
+    if (block == nullptr) {
+      failed_ = true;
+      return false;
+    }
     --blocks_left_;
     blocks_.push_back(block);
   }

@@ -13,6 +13,12 @@
 // When the budget is spent `allocate` returns NULL_NODE and the model falls
 // back to updates that need no new node.
 //
+// Memory the system refuses (or that lies past the store's machine limit)
+// while the budget still allows it is a different matter: the model can no
+// longer follow the format.  The store then returns NULL_NODE too, but marks
+// itself failed for good; the coding loops test `failed()` once per byte and
+// stop.  Nothing here prints or ends the process.
+//
 // Speed: resolving a reference needs the class of its page.  Besides the
 // page header, the class is kept in a table of 2 bytes per page, so that the
 // lookup hits a small, hot array instead of missing on a header line in the
@@ -52,14 +58,20 @@ class NodeStore {
   NodeStore(const NodeStore&) = delete;
   NodeStore& operator=(const NodeStore&) = delete;
 
-  // Empties the store and sets the budget.  memory_mb must not exceed
-  // MAX_MEMORY_MB (node references have room for that many blocks).
+  // Empties the store, sets the budget and clears `failed()`.  memory_mb must
+  // not exceed MAX_MEMORY_MB (node references have room for that many
+  // blocks).  The machine limit is kept.
   void reset(uint32_t memory_mb);
 
   // A slot for a node of class n (0..256), or NULL_NODE when the budget is
-  // spent.  The slot's bytes are undefined.  If the system refuses a block
-  // the budget still allows, `on_block_refused` runs (it must not return).
+  // spent.  The slot's bytes are undefined.  Also NULL_NODE, with `failed()`
+  // set, when the system refuses memory the budget allows.
   Ref allocate(uint32_t n);
+
+  // True once the system refused memory that the budget allowed (a block,
+  // or the page-class table at reset).  The model has then diverged from the
+  // format and the stream must stop.
+  bool failed() const { return failed_; }
 
   // Takes back a slot of class n; the next request for class n returns it.
   void release(Ref node, uint32_t n);
@@ -80,15 +92,11 @@ class NodeStore {
   // summed modulo 2^32.  Unhanded pages and page tails do not count.
   uint32_t unused_reserved_bytes() const;
 
-  // Called when the operating system refuses a block; must end the process.
-  // The default prints the system's message and exits.
-  using RefusalHandler = void (*)();
-  static void set_block_refusal_handler(RefusalHandler h);
-
-  // Node memory the machine can give this process, in bytes.  A block past it
-  // is treated as refused by the system, so a budget larger than the machine
-  // ends with the refusal message instead of exhausting the system's memory.
-  static void set_system_memory_limit(uint64_t bytes);
+  // Node memory the machine can give this store, in bytes (no limit by
+  // default).  A block past it is treated as refused by the system, so a
+  // budget larger than the machine ends in `failed()` instead of exhausting
+  // the system's memory.  Survives reset().
+  void set_system_memory_limit(uint64_t bytes) { system_limit_ = bytes; }
 
  private:
   static uint32_t page_of(Ref node) { return (node & ~NODE_REF_FLAG) >> 8; }
@@ -111,6 +119,8 @@ class NodeStore {
   uint32_t pages_used_ = 0;
   uint32_t free_head_[CLASS_COUNT] = {};   // first free slot of each class, or NULL_NODE
   uint32_t free_count_[CLASS_COUNT] = {};  // slots on each free list
+  uint64_t system_limit_ = UINT64_MAX;
+  bool failed_ = false;
 };
 
 }  // namespace tav

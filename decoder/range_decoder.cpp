@@ -2,8 +2,9 @@
 
 #include <cassert>
 
-void RangeDecoder::init(std::FILE* f) {
-  in = f;
+void RangeDecoder::init(std::span<const uint8_t> stream) {
+  next = stream.data();
+  end = stream.data() + stream.size();
   code = 0;
   ff_history = 0;
   range = 0xFFFFFFFF;

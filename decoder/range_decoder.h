@@ -24,26 +24,28 @@
 //   dropped, range becomes 0xFF, three more bytes are read (candidate
 //   0xFF000000) and the test is made again; otherwise range = candidate.
 //
-// A byte read past the end of the file is 0xFF, both in `code` and in
-// `ff_history`; valid streams end early and rely on that.
+// A byte read past the end of the stream is 0xFF, both in `code` and in
+// `ff_history`; valid streams end early and rely on that.  The stream is a
+// span of memory: the decoder reads it in place and never writes it.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <span>
 
 inline constexpr uint32_t FREQ_TOTAL = 10000000;
 
 struct RangeDecoder {
   uint32_t code = 0, range = 0, ff_history = 0;
-  std::FILE* in = nullptr;
-  uint64_t bytes_read = 0;  // real bytes taken from the file (not counting end-of-file 0xFF fillers)
-  uint64_t past_end = 0;    // bytes supplied as 0xFF after the end of the file
+  const uint8_t* next = nullptr;  // next stream byte to read
+  const uint8_t* end = nullptr;   // end of the stream
+  uint64_t bytes_read = 0;  // real bytes taken from the stream (not counting end-of-stream 0xFF fillers)
+  uint64_t past_end = 0;    // bytes supplied as 0xFF after the end of the stream
   uint64_t resets = 0;      // 0xFF-run resets made so far (each repetition counts)
 
-  // Primes the decoder from `f`, positioned at the first stream byte: reads
-  // exactly 8 bytes.  The first four never reach `code`; they only leave their
-  // 0xFF flags in ff_history.  `f` is not owned and never closed.
-  void init(std::FILE* f);
+  // Primes the decoder with `stream`, the bytes after the container header:
+  // reads exactly 8 bytes.  The first four never reach `code`; they only leave
+  // their 0xFF flags in ff_history.  The bytes must outlive the decoder.
+  void init(std::span<const uint8_t> stream);
 
   // floor(code * FREQ_TOTAL / range) with a 64-bit product, truncated to 32
   // bits.  Caller guarantees !damaged(); the result then lies in 0..FREQ_TOTAL-1.
@@ -64,14 +66,14 @@ struct RangeDecoder {
 
  private:
   void read_stream_byte() {
-    int c = getc_unlocked(in);
-    if (c == EOF) {
-      c = 0xFF;
-      ++past_end;
-    } else {
+    uint32_t c = 0xFF;
+    if (next != end) {
+      c = *next++;
       ++bytes_read;
+    } else {
+      ++past_end;
     }
-    code = (code << 8) | static_cast<uint32_t>(c);
+    code = (code << 8) | c;
     ff_history = (ff_history << 1) + (c == 0xFF ? 1u : 0u);
   }
 };

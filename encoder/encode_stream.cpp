@@ -1,7 +1,6 @@
 #include "encode_stream.h"
 
-#include "context_tree.h"
-#include "mixer.h"
+#include "byte_model.h"
 #include "range_decoder.h"
 
 namespace tav {
@@ -13,6 +12,8 @@ const char* describe(EncodeStatus s) {
       return "a byte the model gives the smallest frequency leaves the coder no room";
     case EncodeStatus::carry_conflict: return "a carry would change bytes the decoder has tested";
     case EncodeStatus::io_error: return "cannot write the output";
+    case EncodeStatus::out_of_memory: return "the system refused node memory the budget allows";
+    case EncodeStatus::invalid_header: return "the settings do not fit the container";
   }
   return "unknown";
 }
@@ -31,21 +32,26 @@ EncodeStatus status_of(RangeEncoder::Result r) {
 
 }  // namespace
 
-EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* text, std::FILE* out,
-                           const std::function<void(uint32_t)>& progress) {
+EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* text, ByteSink& out,
+                           const EncodeProgress& progress) {
   EncodeResult r;
-  uint8_t header[HEADER_BYTES];
-  write_header_bytes(h, header);
-  if (std::fwrite(header, 1, HEADER_BYTES, out) != HEADER_BYTES) {
+  if (check_header(h) != HeaderFault::none) {
+    r.status = EncodeStatus::invalid_header;
+    return r;
+  }
+  if (!write_header(h, out)) {
     r.status = EncodeStatus::io_error;
     return r;
   }
-  init_model(m, h.level_limit, h.memory_mb, text, h.text_length);
+  if (!init_model(m, h.level_limit, h.memory_mb, text, h.text_length)) {
+    r.status = EncodeStatus::out_of_memory;  // a valid budget always holds the root
+    return r;
+  }
   RangeEncoder enc(out);
   const uint32_t n = h.text_length;
   for (uint32_t p = 0; p < n; ++p) {
-    if (progress && (p & 0xFFFFu) == 0) progress(p);
-    mix(m, p);
+    if (progress && (p & 0xFFFFu) == 0) progress(p, HEADER_BYTES + enc.bytes_written());
+    predict(m, p);
     const uint8_t s = text[p];
     const SymbolInterval iv = symbol_interval(m, s);
     const RangeEncoder::Result res = enc.encode(iv.cum_low, iv.freq, FREQ_TOTAL, p + 1 == n);
@@ -54,8 +60,11 @@ EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* te
       r.position = p;
       return r;
     }
-    flag_winner(m, s);
-    update_contexts(m, s, p);
+    if (!learn(m, s, p)) {
+      r.status = EncodeStatus::out_of_memory;
+      r.position = p;
+      return r;
+    }
   }
   r.status = status_of(enc.finish());
   r.position = n;

@@ -1,11 +1,12 @@
 // Compression of a whole text with one model instance into a container:
-// the 8-byte header followed by the range-coded stream.
+// the 8-byte header followed by the range-coded stream, handed to a sink.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 
+#include "byte_io.h"
+#include "container.h"
 #include "model.h"
 #include "range_encoder.h"
 
@@ -15,10 +16,18 @@ enum class EncodeStatus {
   ok,
   range_exhausted,  // the format cannot code the next byte at this setting
   carry_conflict,   // a carry would change a byte the decoder has already tested
-  io_error,
+  io_error,         // the sink refused the bytes
+  out_of_memory,    // the system refused node memory that the budget allows
+  invalid_header,   // the settings fail check_header: nothing is written
 };
 
 const char* describe(EncodeStatus s);
+
+// True for the statuses that depend on the model's order: another order may
+// code the same input.
+inline bool order_may_help(EncodeStatus s) {
+  return s == EncodeStatus::range_exhausted || s == EncodeStatus::carry_conflict;
+}
 
 struct EncodeResult {
   EncodeStatus status = EncodeStatus::ok;
@@ -27,11 +36,13 @@ struct EncodeResult {
   uint32_t pages_used = 0;     // node pages the model took
 };
 
-// Writes header and stream for text[0 .. h.text_length) to `out`.
-// `progress`, if set, is called every 64 KiB with the current position.
-// Requires the numeric mode to be set, h.memory_mb >= 1, and
-// h.text_length <= MAX_TEXT_LENGTH.  On failure the output is unusable.
-EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* text, std::FILE* out,
-                           const std::function<void(uint32_t)>& progress = {});
+// Called every 64 KiB with the position and the container bytes written.
+using EncodeProgress = std::function<void(uint32_t position, uint64_t container_bytes)>;
+
+// Writes header and stream for text[0 .. h.text_length) to `out`.  The
+// caller may set a machine limit on m.store beforehand (init_model keeps it).
+// Requires the numeric mode to be set.  On failure the output is unusable.
+EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* text, ByteSink& out,
+                           const EncodeProgress& progress = {});
 
 }  // namespace tav

@@ -6,7 +6,7 @@ namespace {
 constexpr uint64_t kCarry = uint64_t{1} << 32;
 }
 
-RangeEncoder::RangeEncoder(std::FILE* out) : out_(out), pending_(4, 0x00) {}
+RangeEncoder::RangeEncoder(tav::ByteSink& out) : out_(out), pending_(4, 0x00) {}
 
 RangeEncoder::Result RangeEncoder::encode(uint32_t cum_low, uint32_t freq, uint32_t total,
                                           bool last) {
@@ -112,7 +112,7 @@ void RangeEncoder::write_final_bytes() {
 }
 
 bool RangeEncoder::write_bytes(const uint8_t* p, size_t n) {
-  if (std::fwrite(p, 1, n, out_) != n) {
+  if (!out_.write({p, n})) {
     status_ = Result::io_error;
     return false;
   }
@@ -147,7 +147,6 @@ RangeEncoder::Result RangeEncoder::finish() {
   while (keep > 0 && window[keep - 1] == 0xFF) --keep;
   if (!write_bytes(pending_.data(), pending_.size())) return status_;
   pending_.clear();
-  if (!write_bytes(window, keep)) return status_;
-  if (std::fflush(out_) != 0) status_ = Result::io_error;
+  write_bytes(window, keep);
   return status_;
 }

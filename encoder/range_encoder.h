@@ -28,16 +28,17 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+#include "byte_io.h"
 
 class RangeEncoder {
  public:
   enum class Result { ok, range_exhausted, carry_conflict, io_error };
 
-  // `out` receives the stream; it is not owned and never closed.  Bytes are
-  // written as soon as no carry can reach them.
-  explicit RangeEncoder(std::FILE* out);
+  // `out` receives the stream; it is not owned.  Bytes are handed to it as
+  // soon as no carry can reach them.
+  explicit RangeEncoder(tav::ByteSink& out);
 
   // Encodes the symbol occupying [cum_low, cum_low+freq) of total (freq >= 1,
   // cum_low + freq <= total).  `last` says this is the final symbol of the
@@ -48,7 +49,7 @@ class RangeEncoder {
   //                   last symbol, only if it could not even decode this one);
   //   carry_conflict  a carry changed bytes that an earlier 0xFF-run test saw,
   //                   flipping the decoder's decision;
-  //   io_error        writing to `out` failed.
+  //   io_error        `out` refused the bytes.
   // Any result but ok leaves the encoder failed: every later call returns the
   // same result and the bytes written so far are not a valid stream.
   Result encode(uint32_t cum_low, uint32_t freq, uint32_t total, bool last);
@@ -83,7 +84,7 @@ class RangeEncoder {
   void write_final_bytes();
   bool write_bytes(const uint8_t* p, size_t n);
 
-  std::FILE* out_;
+  tav::ByteSink& out_;
   uint64_t low_ = 0;             // bits 0..31: the decoder's window; < 2^32 between steps
   uint32_t range_ = 0xFFFFFFFF;
   std::vector<uint8_t> pending_;  // shifted out, not yet written; never fewer than 4

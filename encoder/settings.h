@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "container.h"
+
 namespace tav {
 
-// level_limit is a 16-bit field holding order + 1.
-inline constexpr uint32_t MAX_ORDER = 65534;
+// The header's level_limit holds order + 1, and the decoder's context stack
+// has room for MAX_LEVEL_LIMIT levels.
+inline constexpr uint32_t MAX_ORDER = MAX_LEVEL_LIMIT - 1;
 
 struct Preset {
   uint32_t order;

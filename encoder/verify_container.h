@@ -3,18 +3,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <span>
 #include <string>
 
 namespace tav {
 
-// Reads a whole container (header and stream) from `in`, positioned at its
-// start, decodes it and compares with text[0 .. length).  `container_bytes`
-// is the container's size: the decoder must consume exactly that many bytes.
+// Decodes the whole container (header and stream) and compares it with
+// `text`; the decoder must also consume exactly the container's bytes.
 // Returns an empty string when all agrees, else a short reason ("the decoded
-// text differs at byte 17").  Requires the numeric mode to be set; needs
-// memory for a second copy of the text and a second model.
-std::string verify_container(std::FILE* in, const uint8_t* text, uint32_t length,
-                             uint64_t container_bytes);
+// text differs at byte 17").  The decoding model may take at most
+// `node_memory_limit` bytes of node memory.  Requires the numeric mode to be
+// set; needs memory for a second copy of the text and a second model.
+std::string verify_container(std::span<const uint8_t> container, std::span<const uint8_t> text,
+                             uint64_t node_memory_limit = UINT64_MAX);
 
 }  // namespace tav

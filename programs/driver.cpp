@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
-#include "context_tree.h"
+#include "byte_io.h"
+#include "container.h"
 #include "decode_loop.h"
-#include "decoder_types.h"
 #include "output_file.h"
 #include "output_name.h"
 #include "system_memory.h"
@@ -54,6 +54,7 @@ void explain(const std::string& file, const std::string& reason) {
 
 struct Run {
   std::string input_name;
+  std::vector<uint8_t> file;  // the whole compressed file
   ContainerHeader header;
   std::FILE* in = nullptr;
   mode_t mode = 0;  // the compressed file's permissions, which the output takes
@@ -66,29 +67,22 @@ struct Run {
   Model model;
   uint32_t start_time = 0;
 
-  uint64_t compressed_position(const RangeDecoder& rd) const { return HEADER_BYTES + rd.bytes_read; }
+  static uint64_t compressed_position(uint64_t stream_bytes) { return HEADER_BYTES + stream_bytes; }
 
-  void show_progress(uint32_t p, const RangeDecoder& rd) const {
+  void show_progress(uint32_t p, uint64_t stream_bytes) const {
     std::printf("\rInp=%" PRIu32 "/%" PRIu32 " Out=%" PRIu64 " M%" PRIu32, p, header.text_length,
-                compressed_position(rd), model.store.pages_used() * 4096u);
+                compressed_position(stream_bytes), model.store.pages_used() * 4096u);
     std::fflush(stdout);
   }
 };
 
-ContainerHeader read_header(std::FILE* in) {
-  uint8_t bytes[HEADER_BYTES];
-  const size_t got = std::fread(bytes, 1, HEADER_BYTES, in);
-  return parse_header_bytes(bytes, static_cast<uint32_t>(got));
-}
-
-// Header values this build cannot decode, checked before any output exists.
 // A header may name more text or node memory than this machine has.  Text
 // that cannot fit is refused before any work.  A budget that cannot fit is
 // allowed (a file rarely uses all of it) but capped at what the machine can
 // give, so a model that outgrows the machine ends with the block-refusal
 // message instead of exhausting the system.  Returns an exit status, or -1 to
 // go on.
-int check_machine_memory(const ContainerHeader& h, const std::string& name) {
+int check_machine_memory(const ContainerHeader& h, const std::string& name, NodeStore& store) {
   const uint64_t machine = machine_memory_bytes();
   if (machine == 0) return -1;
   if (h.text_length >= machine) {
@@ -103,59 +97,23 @@ int check_machine_memory(const ContainerHeader& h, const std::string& name) {
                  "tav_d: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
                  " MB this machine can give; decoding stops with a message if the model needs more\n",
                  name.c_str(), h.memory_mb, room >> 20);
-    NodeStore::set_system_memory_limit(room);
+    store.set_system_memory_limit(room);
   }
   return -1;
 }
 
-// Returns an exit status, or -1 when the header can be decoded.
-int check_header(const ContainerHeader& h, const std::string& name) {
-  if (h.text_length > MAX_TEXT_LENGTH) {
-    std::printf("Text length %" PRIu32 " exceeds the supported maximum of %" PRIu32 " bytes.\n",
-                h.text_length, MAX_TEXT_LENGTH);
-    explain(name, "invalid header: text length beyond the supported maximum");
+// Header values this build cannot decode (container.h says which), then the
+// machine's memory; checked before any output exists.  Returns an exit
+// status, or -1 when the header can be decoded.
+int check_header(const ContainerHeader& h, const std::string& name, NodeStore& store) {
+  const HeaderFault fault = tav::check_header(h);
+  if (fault != HeaderFault::none) {
+    std::printf("%s\n", header_fault_message(fault, h).c_str());
+    explain(name, header_fault_reason(fault, h));
     return EXIT_BAD_INPUT;
   }
-  if (h.memory_mb == 0) {
-    std::printf("Memory budget of 0M leaves no room for the model; the file is invalid.\n");
-    explain(name, "invalid header: memory budget of 0M");
-    return EXIT_BAD_INPUT;
-  }
-  if (h.memory_mb > MAX_MEMORY_MB) {
-    std::printf("Memory budget of %" PRIu32 "M exceeds the supported maximum of %" PRIu32 "M.\n",
-                h.memory_mb, MAX_MEMORY_MB);
-    explain(name, "invalid header: memory budget beyond the supported maximum");
-    return EXIT_BAD_INPUT;
-  }
-  return check_machine_memory(h, name);
+  return check_machine_memory(h, name, store);
 }
-
-// Writes decoded bytes through a buffer (nothing when `f` is null).  A failed
-// write is reported once, and the caller ends the run when flush() or put()
-// returns false.
-class OutputBuffer {
- public:
-  OutputBuffer(std::FILE* f, const std::string& name) : f_(f), name_(name) { buf_.reserve(1 << 16); }
-  bool put(uint8_t b) {
-    buf_.push_back(b);
-    return buf_.size() < buf_.capacity() || flush();
-  }
-  bool flush() {
-    if (f_ != nullptr && !buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) {
-      const int err = errno;
-      std::printf("\nCannot write output file.\n");
-      explain(name_, std::string("cannot write: ") + std::strerror(err));
-      return false;
-    }
-    buf_.clear();
-    return true;
-  }
-
- private:
-  std::FILE* f_;
-  std::string name_;
-  std::vector<uint8_t> buf_;
-};
 
 // The text decoded before a damaged position goes where nothing was: to a
 // destination that did not exist, else to a new name beside it, so that a
@@ -188,45 +146,57 @@ void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
               (kept.empty() ? std::string("are lost: ") + std::strerror(errno) : "are in " + kept));
 }
 
+// The decoder's stopping points other than a complete run; the text decoded
+// before them is kept as keep_partial_text says.  Returns an exit status.
+int report_failure(Run& run, const uint8_t* text, const StreamResult& r, int write_error) {
+  if (r.status == ByteStatus::output_failed) {
+    std::printf("\nCannot write output file.\n");
+    explain(run.output_name, std::string("cannot write: ") + std::strerror(write_error));
+    return EXIT_USAGE_OR_IO;
+  }
+  if (r.status == ByteStatus::out_of_memory) {
+    std::printf("\nFailed to allocate a block :(\n");
+    keep_partial_text(run, text,
+                      "not enough memory for the model (the system refused node memory at position " +
+                          std::to_string(r.position) + ", with " +
+                          std::to_string(run.model.store.blocks_reserved()) + " MB in use)");
+    return EXIT_USAGE_OR_IO;
+  }
+  std::printf("\nDamaged compressed file: %s at position %" PRIu32
+              " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
+              describe(r.status), r.position, Run::compressed_position(r.stream_bytes), r.position);
+  keep_partial_text(run, text, std::string("damaged: ") + describe(r.status) + " at position " +
+                                   std::to_string(r.position));
+  return EXIT_BAD_INPUT;
+}
+
 // Returns an exit status.
 int decode_all(Run& run, uint8_t* text) {
-  RangeDecoder rd;
-  rd.init(run.in);
-  OutputBuffer out(run.deferred ? nullptr : run.out.stream(), run.output_name);
+  // An output written in place over a regular file gets the text only once
+  // it is complete.
+  FileSink out(run.deferred ? nullptr : run.out.stream());
   uint32_t next_progress_time = run.start_time;
-  for (uint32_t p = 0; p < run.header.text_length; ++p) {
-    if ((p & 511u) == 0) {
-      const uint32_t now = tick_ms();
-      if (now >= next_progress_time) {
-        next_progress_time = now + 500;
-        run.show_progress(p, rd);
-      }
-    }
-    const ByteStatus st = decode_byte(run.model, rd, text, p);
-    if (st != ByteStatus::ok) {
-      if (!out.flush()) return EXIT_USAGE_OR_IO;
-      std::printf("\nDamaged compressed file: %s at position %" PRIu32
-                  " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
-                  describe(st), p, run.compressed_position(rd), p);
-      run.decoded = p;
-      keep_partial_text(run, text, std::string("damaged: ") + describe(st) + " at position " +
-                                       std::to_string(p));
-      return EXIT_BAD_INPUT;
-    }
-    if (!out.put(text[p])) return EXIT_USAGE_OR_IO;
-  }
-  if (!out.flush()) return EXIT_USAGE_OR_IO;
-  run.decoded = run.header.text_length;
+  const StreamResult r =
+      decode_stream(run.model, run.header, split_container(run.file).stream, text,
+                    run.deferred ? nullptr : &out, [&](uint32_t p, uint64_t stream_bytes) {
+                      const uint32_t now = tick_ms();
+                      if (now >= next_progress_time) {
+                        next_progress_time = now + 500;
+                        run.show_progress(p, stream_bytes);
+                      }
+                    });
+  run.decoded = r.position;
+  if (r.status != ByteStatus::ok) return report_failure(run, text, r, out.error);
 
   const uint32_t elapsed = tick_ms() - run.start_time;
-  run.show_progress(run.header.text_length, rd);
+  run.show_progress(run.header.text_length, r.stream_bytes);
   std::printf("\n");
   const uint32_t unused = run.model.store.unused_reserved_bytes();
   std::printf("You'd just wasted %" PRIu32 ".%03" PRIu32 "s; %" PRIu32
               "k of reserved memory left unused.\n",
               elapsed / 1000, elapsed % 1000, unused >> 10);
   std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
-              run.compressed_position(rd), run.model.store.pages_used() * 4096u / 1000,
+              Run::compressed_position(r.stream_bytes), run.model.store.pages_used() * 4096u / 1000,
               unused / 1000, elapsed / 1000, elapsed % 1000);
   return 0;
 }
@@ -250,8 +220,14 @@ int open_compressed(Run& run, const char* name) {
   }
   run.mode = st.st_mode & 07777;
   run.input_name = name;
-  run.header = read_header(run.in);
-  return check_header(run.header, run.input_name);
+  if (!read_all_bytes(run.in, run.file)) {
+    const int err = errno;
+    std::printf("Cannot read compressed file.\n");
+    explain(run.input_name, std::string("cannot read: ") + std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  run.header = split_container(run.file).header;
+  return check_header(run.header, run.input_name, run.model.store);
 }
 
 // Puts the complete text at the destination.  Returns an exit status.
@@ -302,7 +278,6 @@ int decode_file(int argc, char** argv) {
     return EXIT_USAGE_OR_IO;
   }
   catch_fatal_signals();
-  NodeStore::set_block_refusal_handler(remove_temporary_output);
   // An existing destination is replaced, but only once the text is complete.
   if (const int err = open_output(run); err != 0) {
     std::printf("Cannot create output file.\n");
@@ -315,8 +290,6 @@ int decode_file(int argc, char** argv) {
   std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.level_limit - 1));
   std::printf(" \376 Using %" PRIu32 "M of RAM.\n", run.header.memory_mb);
 
-  init_model(run.model, run.header.level_limit, run.header.memory_mb, text,
-             run.header.text_length);
   run.start_time = tick_ms();
   const int decoded = decode_all(run, text);
   std::fclose(run.in);

@@ -34,11 +34,12 @@
 #include <string>
 #include <vector>
 
-#include "decoder_types.h"
-#include "encode_stream.h"
+#include "byte_io.h"
+#include "container.h"
 #include "encoder_options.h"
 #include "encoder_progress.h"
 #include "encoder_sink.h"
+#include "order_fallback.h"
 #include "output_file.h"
 #include "settings.h"
 #include "system_memory.h"
@@ -48,19 +49,12 @@ namespace {
 
 using namespace tav;
 
-// The model needs a block the machine cannot give: no partial output is left.
-void refuse_model_memory() {
-  remove_temporary_output();
-  std::fprintf(stderr, "tav_e: not enough memory for the model; use a smaller --memory budget\n");
-  std::exit(EXIT_USAGE_OR_IO);
-}
-
-// Caps node memory at what the machine has left besides the text, so an
-// oversized budget ends with a message rather than exhausting the system.
-void limit_model_memory(uint64_t text_bytes) {
-  NodeStore::set_block_refusal_handler(refuse_model_memory);
+// Node memory the machine has left besides the text: the model is capped at
+// it, so an oversized budget ends with a message rather than exhausting the
+// system.
+uint64_t model_memory_limit(uint64_t text_bytes) {
   const uint64_t machine = machine_memory_bytes();
-  if (machine > text_bytes) NodeStore::set_system_memory_limit(machine - text_bytes);
+  return machine > text_bytes ? machine - text_bytes : UINT64_MAX;
 }
 
 // The warning tav_d gives for the same file: the run may still succeed (a
@@ -206,7 +200,7 @@ int compress(const Options& opt) {
   const int loaded = load_input(opt, in.get(), text);
   in.reset();
   if (loaded >= 0) return loaded;
-  limit_model_memory(text.size());
+  const uint64_t memory_limit = model_memory_limit(text.size());
   warn_oversized_budget(opt, text.size());
 
   const auto t0 = std::chrono::steady_clock::now();
@@ -215,58 +209,51 @@ int compress(const Options& opt) {
     std::fprintf(stderr, "tav_e: %s: %zu bytes, order %u, %uM budget%s\n", opt.input_label().c_str(),
                  text.size(), opt.order, opt.memory_mb, opt.verify ? ", verify" : "");
 
-  for (const uint32_t order : fallback_orders(opt.order)) {
-    if (order != opt.order && !sink.reset()) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-    ContainerHeader h;
-    h.text_length = static_cast<uint32_t>(text.size());
-    h.level_limit = order + 1;
-    h.memory_mb = opt.memory_mb;
-    EncodeResult r;
-    progress.start(order);
-    {
-      Model model;
-      std::FILE* const out = sink.file();
-      r = encode_stream(model, h, text.data(), out,
-                        [&](uint32_t p) { progress.show(p, std::ftell(out)); });
-    }
+  FallbackObserver observer;
+  observer.attempt_starts = [&](uint32_t order) { progress.start(order); };
+  observer.progress = [&](uint32_t p, uint64_t written) { progress.show(p, static_cast<long>(written)); };
+  observer.attempt_failed = [&](const FailedAttempt& a) {
     progress.clear();
-    if (r.status == EncodeStatus::io_error) {
-      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE_OR_IO;
-    }
-    if (r.status != EncodeStatus::ok) {
-      if (normal)
-        std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
-                     order, opt.input_label().c_str(), r.position, describe(r.status));
-      continue;
-    }
-    const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
-
-    if (opt.verify) {
-      std::FILE* const rd = sink.reader();
-      const std::string problem = rd == nullptr ? std::string("cannot read the result back")
-                                                : verify_container(rd, text.data(),
-                                                                   h.text_length, out_bytes);
-      if (rd != nullptr && sink.is_memory()) std::fclose(rd);
-      if (!problem.empty()) {
-        std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
-                     opt.input_label().c_str(), problem.c_str());
-        return EXIT_BAD_INPUT;
-      }
-    }
-    if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
     if (normal)
-      print_report(opt, RunReport{text.size(), out_bytes, order, r.pages_used, seconds_since(t0)});
-    return EXIT_OK;
+      std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
+                   a.order, opt.input_label().c_str(), a.position, describe(a.status));
+  };
+  const FallbackResult f =
+      encode_with_fallback(text, {opt.order, opt.memory_mb, memory_limit}, sink, observer);
+  progress.clear();
+  const EncodeResult& r = f.result;
+  if (r.status == EncodeStatus::io_error) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
+                 std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
   }
-  std::fprintf(stderr, "tav_e: %s: no order can code it with a %uM budget\n",
-               opt.input_label().c_str(), opt.memory_mb);
-  return EXIT_BAD_INPUT;
+  if (r.status == EncodeStatus::out_of_memory) {
+    std::fprintf(stderr, "tav_e: %s: not enough memory for the model; use a smaller --memory budget\n",
+                 opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (r.status != EncodeStatus::ok) {
+    std::fprintf(stderr, "tav_e: %s: no order can code it with a %uM budget\n",
+                 opt.input_label().c_str(), opt.memory_mb);
+    return EXIT_BAD_INPUT;
+  }
+  const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
+
+  if (opt.verify) {
+    std::vector<uint8_t> written;
+    const std::string problem = !sink.read_back(written)
+                                    ? std::string("cannot read the result back")
+                                    : verify_container(written, text, memory_limit);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
+                   opt.input_label().c_str(), problem.c_str());
+      return EXIT_BAD_INPUT;
+    }
+  }
+  if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
+  if (normal)
+    print_report(opt, RunReport{text.size(), out_bytes, f.order, r.pages_used, seconds_since(t0)});
+  return EXIT_OK;
 }
 
 }  // namespace

@@ -29,7 +29,11 @@ void Sink::free_memory() {
   len_ = 0;
 }
 
-bool Sink::reset() {
+bool Sink::write(std::span<const uint8_t> bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), f_) == bytes.size();
+}
+
+bool Sink::rewind() {
   if (is_memory()) {
     free_memory();
     return open_memory();
@@ -38,11 +42,14 @@ bool Sink::reset() {
   return ::ftruncate(::fileno(f_), 0) == 0;
 }
 
-std::FILE* Sink::reader() {
-  if (std::fflush(f_) != 0) return nullptr;
-  if (is_memory()) return ::fmemopen(buf_, len_, "rb");
+bool Sink::read_back(std::vector<uint8_t>& bytes) {
+  if (std::fflush(f_) != 0) return false;
+  if (is_memory()) {
+    bytes.assign(buf_, buf_ + len_);
+    return true;
+  }
   std::rewind(f_);
-  return f_;
+  return read_all_bytes(f_, bytes);
 }
 
 int Sink::commit(mode_t mode) {

@@ -1,23 +1,27 @@
 // Where tav_e's compressed bytes go while they are made: the temporary file of
 // an OutputFile, or a memory buffer for standard output and for outputs
 // written in place (a device, a FIFO, a symlink), which receive the result
-// only once it is complete and verified.  reset() empties it for another
+// only once it is complete and verified.  rewind() empties it for another
 // attempt at a different order.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <span>
+#include <vector>
 
+#include "byte_io.h"
 #include "output_file.h"
 
 namespace tav {
 
-class Sink {
+class Sink final : public RewindableSink {
  public:
   Sink() = default;
-  ~Sink();
+  ~Sink() override;
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
@@ -25,13 +29,12 @@ class Sink {
   // (standard output) or writes in place.  False with errno set on failure.
   bool open(OutputFile* out);
 
-  std::FILE* file() const { return f_; }
+  bool write(std::span<const uint8_t> bytes) override;
+  bool rewind() override;
   bool is_memory() const { return buf_f_ != nullptr; }
-  bool reset();
 
-  // A readable stream over the bytes written so far, from the start; the
-  // caller closes it when is_memory() (for a file it is the same stream).
-  std::FILE* reader();
+  // The bytes written so far.  False with errno set when they cannot be read.
+  bool read_back(std::vector<uint8_t>& bytes);
 
   // Puts the result at its destination: standard output, the in-place
   // output, or the temporary file committed with `mode`.  Returns 0 or an

@@ -192,19 +192,28 @@ TEST_F(Cli, InvalidHeaders) {
   const struct {
     Bytes header;
     const char* message;
+    const char* err;  // the start of standard error
   } cases[] = {
-      {{0, 0, 0, 0, 3, 0, 0, 0}, "no room for the model"},
-      {{0, 0, 0, 0, 3, 0, 0xFF, 0xFF}, "exceeds the supported maximum"},
-      {{0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 1, 0}, "exceeds the supported maximum"},
+      {{0, 0, 0, 0, 3, 0, 0, 0}, "no room for the model", "tav_d: bad.tav: invalid header: "},
+      {{0, 0, 0, 0, 3, 0, 0xFF, 0xFF}, "exceeds the supported maximum", "tav_d: bad.tav: invalid header: "},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 3, 0, 1, 0}, "exceeds the supported maximum", "tav_d: bad.tav: invalid header: "},
+      // Level limit 1088: one more level than the model's context stack holds.
+      {{0, 0, 0, 0, 0x40, 0x04, 1, 0}, "Model order 1087 exceeds the supported maximum of 1086.\n",
+       "tav_d: bad.tav: unsupported: model order 1087 "},
   };
   for (const auto& c : cases) {
     spit(path("bad.tav"), c.header);
     const Result r = tav_d("bad.tav out");
     EXPECT_EQ(r.status, 2) << c.message;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
-    EXPECT_EQ(r.err.rfind("tav_d: bad.tav: invalid header: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     EXPECT_FALSE(fs::exists(path("out")));
   }
+  // The largest order is accepted.
+  spit(path("max.tav"), empty_container(1087, 1));
+  const Result r = tav_d("max.tav out");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Using model order 1086."), std::string::npos) << r.out;
 }
 
 std::string small_text() {
@@ -252,7 +261,8 @@ TEST_F(Cli, CompressorUsageErrors) {
       {"-z x", "tav_e: unknown option '-z'\n"},
       {"x --order", "tav_e: option '--order' needs a value\n"},
       {"x -o", "tav_e: option '-o' needs a value\n"},
-      {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..65534)\n"},
+      {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..1086)\n"},
+      {"x --order 1087", "tav_e: invalid order '1087'"},
       {"x --order 65535", "tav_e: invalid order '65535'"},
       {"x -m 0", "tav_e: invalid memory budget '0' (allowed: 1..32767 MB)\n"},
       {"x --memory 40000", "tav_e: invalid memory budget '40000'"},
@@ -355,6 +365,7 @@ TEST_F(Cli, PresetsAndExplicitSettings) {
       {"-2 -7", "order 12, 2048M budget"},
       {"--order 5 -9", "order 5, 4096M budget"},
       {"-m 3 -1", "order 2, 3M budget"},
+      {"--order 1086 -m 1", "order 1086, 1M budget"},
       {"-kfq1", ""},
   };
   for (const auto& c : cases) {
@@ -455,6 +466,43 @@ TEST_F(Cli, CompressorFallsBackToAnotherOrder) {
   r = tav_e("--order 6 -", "rep.bin");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, slurp(path("rep.bin.tav")));
+}
+
+// Memory the system refuses.  A 32767 MB budget needs a 16 MB page table
+// before the first node; under the smallest address-space limit (in steps of
+// 2 MB) at which both programs run a 1 MB budget, that table cannot be had.
+// tav_e says so and leaves no file; tav_d prints its fixed message, names
+// the file on standard error and keeps the text decoded so far (none).
+TEST_F(Cli, ModelMemoryTheSystemRefuses) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q --order 3 -m 32767 t.txt -o big.tav").status, 0);
+  ASSERT_EQ(tav_e("-q --order 3 -m 1 t.txt -o small.tav").status, 0);
+  auto limited = [&](int kb, const char* exe, const std::string& args) {
+    return run("/bin/sh", "-c \"ulimit -v " + std::to_string(kb) + " && exec '" + exe + "' " + args + "\"");
+  };
+  int kb = 4096;
+  while (kb <= 65536 && (limited(kb, TAV_E_PATH, "-qf -m 1 t.txt -o x.tav").status != 0 ||
+                         limited(kb, TAV_D_PATH, "small.tav x.txt").status != 0))
+    kb += 2048;
+  if (kb > 65536) GTEST_SKIP() << "no address-space limit lets the programs run (sanitizer build?)";
+
+  Result r = limited(kb, TAV_E_PATH, "-m 32767 t.txt -o c.tav");
+  EXPECT_EQ(r.status, 1);
+  // After the warning that the budget exceeds the machine.
+  EXPECT_TRUE(r.err.ends_with("\ntav_e: t.txt: not enough memory for the model; use a smaller --memory budget\n"))
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  r = limited(kb, TAV_D_PATH, "big.tav out.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" \xFE Using 32767M of RAM.\n\nFailed to allocate a block :(\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("tav_d: big.tav: not enough memory for the model (the system refused node "
+                       "memory at position 0"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(fs::file_size(path("out.txt")), 0u);
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "big.tav", "small.tav", "x.tav", "x.txt", "out.txt"}).empty());
 }
 
 // Damaged and truncated files end with a message or with decoded bytes,

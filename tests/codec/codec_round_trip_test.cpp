@@ -10,6 +10,7 @@
 #include "container_io.h"
 #include "decode_loop.h"
 #include "encode_stream.h"
+#include "order_fallback.h"
 #include "settings.h"
 
 namespace tav {
@@ -66,7 +67,6 @@ void expect_round_trip(const Bytes& text, uint32_t level_limit, uint32_t memory_
   ASSERT_EQ(c.enc.status, EncodeStatus::ok) << describe(c.enc.status) << " at " << c.enc.position;
   ASSERT_EQ(c.file.size(), HEADER_BYTES + c.enc.stream_bytes);
   const test::Decompressed d = decompress(c.file);
-  ASSERT_TRUE(d.init_ok);
   ASSERT_EQ(d.result.status, ByteStatus::ok) << describe(d.result.status) << " at " << d.result.position;
   EXPECT_TRUE(d.text == text) << "decoded text differs";
   // The decoder reads exactly the bytes the compressor wrote.
@@ -111,16 +111,95 @@ TEST_F(RoundTrip, BudgetsThatRunOut) {
   h.text_length = static_cast<uint32_t>(text.size());
   h.level_limit = 7;
   h.memory_mb = 1;
-  std::FILE* f = std::tmpfile();
-  ASSERT_EQ(encode_stream(m, h, text.data(), f).status, EncodeStatus::ok);
-  std::fclose(f);
+  VectorSink out;
+  ASSERT_EQ(encode_stream(m, h, text.data(), out).status, EncodeStatus::ok);
   EXPECT_EQ(m.store.pages_used(), 256u);
   EXPECT_EQ(m.store.blocks_left(), 0u);
 }
 
 TEST_F(RoundTrip, LargeBudgetAndDeepOrder) {
   expect_round_trip(english(300000), 33, 2048, "english deep");
-  expect_round_trip(english(50000), 1200, 256, "level limit past the usual stack");
+  expect_round_trip(english(50000), MAX_LEVEL_LIMIT, 256, "the full context stack");
+  // One level more does not fit the decoder's stack: neither side codes it.
+  const Bytes text = english(1000);
+  EXPECT_EQ(compress(text, MAX_LEVEL_LIMIT + 1, 256).enc.status, EncodeStatus::invalid_header);
+  Bytes file = compress(text, MAX_LEVEL_LIMIT, 256).file;
+  file[4] = static_cast<uint8_t>(MAX_LEVEL_LIMIT + 1);
+  file[5] = static_cast<uint8_t>((MAX_LEVEL_LIMIT + 1) >> 8);
+  EXPECT_EQ(decompress(file).result.status, ByteStatus::invalid_header);
+}
+
+// A sink that takes `room` bytes and refuses the rest.
+struct SmallSink final : ByteSink {
+  size_t room;
+  Bytes bytes;
+  explicit SmallSink(size_t n) : room(n) {}
+  bool write(std::span<const uint8_t> b) override {
+    if (bytes.size() + b.size() > room) return false;
+    bytes.insert(bytes.end(), b.begin(), b.end());
+    return true;
+  }
+};
+
+// Memory the machine refuses, and an output that refuses bytes, stop both
+// coders with their own status; the decoder hands over the text it decoded
+// before the failure, in order.
+TEST_F(RoundTrip, RefusedMemoryAndOutputStopTheCoders) {
+  const Bytes text = english(400000);
+  const test::Compressed c = compress(text, 9, 64);
+  ASSERT_EQ(c.enc.status, EncodeStatus::ok);
+  const ContainerView v = split_container(c.file);
+  constexpr uint64_t TWO_BLOCKS = 2u << 20;  // well below what this text needs
+  {
+    Model m;
+    m.store.set_system_memory_limit(TWO_BLOCKS);
+    Bytes decoded(text.size() + 1);
+    VectorSink out;
+    const StreamResult r = decode_stream(m, v.header, v.stream, decoded.data(), &out);
+    ASSERT_EQ(r.status, ByteStatus::out_of_memory);
+    EXPECT_GT(r.position, 0u);
+    EXPECT_LT(r.position, text.size());
+    ASSERT_EQ(out.bytes.size(), r.position);
+    EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), text.begin()));
+  }
+  {
+    Model m;
+    m.store.set_system_memory_limit(TWO_BLOCKS);
+    VectorSink out;
+    ContainerHeader h = v.header;
+    EXPECT_EQ(encode_stream(m, h, text.data(), out).status, EncodeStatus::out_of_memory);
+  }
+  for (const size_t room : {size_t{0}, size_t{70000}}) {
+    Model m;
+    Bytes decoded(text.size() + 1);
+    SmallSink out(room);
+    const StreamResult r = decode_stream(m, v.header, v.stream, decoded.data(), &out);
+    EXPECT_EQ(r.status, ByteStatus::output_failed) << room;
+    EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), text.begin()));
+    SmallSink enc_out(room);
+    EXPECT_EQ(encode_stream(m, v.header, text.data(), enc_out).status, EncodeStatus::io_error) << room;
+  }
+}
+
+// The decoder's progress comes before every 512th byte, with the stream
+// bytes consumed so far, up to what it consumes in all.
+TEST_F(RoundTrip, ProgressOfTheDecoder) {
+  const Bytes text = english(3000);
+  const test::Compressed c = compress(text, 5, 8);
+  const ContainerView v = split_container(c.file);
+  std::vector<uint32_t> positions;
+  uint64_t last_bytes = 0;
+  Bytes decoded(text.size() + 1);
+  Model m;
+  const StreamResult r = decode_stream(m, v.header, v.stream, decoded.data(), nullptr,
+                                       [&](uint32_t p, uint64_t bytes) {
+                                         positions.push_back(p);
+                                         EXPECT_GE(bytes, last_bytes);
+                                         last_bytes = bytes;
+                                       });
+  ASSERT_EQ(r.status, ByteStatus::ok);
+  EXPECT_EQ(positions, (std::vector<uint32_t>{0, 512, 1024, 1536, 2048, 2560}));
+  EXPECT_LE(last_bytes, r.stream_bytes);
 }
 
 TEST_F(RoundTrip, HeaderOnlyAndShortFiles) {
@@ -129,7 +208,6 @@ TEST_F(RoundTrip, HeaderOnlyAndShortFiles) {
   file[4] = 5;
   file[6] = 1;
   test::Decompressed d = decompress(file);
-  EXPECT_TRUE(d.init_ok);
   EXPECT_EQ(d.result.status, ByteStatus::ok);
   EXPECT_TRUE(d.text.empty());
   // Four zero bytes: text_length 0, the other fields keep 257 and 512.
@@ -174,6 +252,60 @@ TEST_F(RoundTrip, RangeExhaustionIsDetectedAndOrderZeroWorks) {
     expect_round_trip(text, 1, 256, "order 0 on the repeated block");
   }
   EXPECT_GT(exhausted, 0) << "no setting provoked the limit in " << tried << " tries";
+}
+
+// The repeated block on which order 6 meets the coder's limit at byte 74032
+// (golden_hash_test holds the same case): the fallback reports the failed
+// attempt and ends with order 5, whose stream decodes.  Failures no order can
+// help end the search at once.
+TEST_F(RoundTrip, FallbackToAnotherOrder) {
+  std::mt19937 rng(5);
+  Bytes block(1000);
+  for (auto& b : block) b = static_cast<uint8_t>(rng());
+  std::mt19937 r2(5 * 77);
+  Bytes text;
+  for (int c = 0; c < 100; ++c) {
+    Bytes b = block;
+    if (c % 3 == 2) b[r2() % b.size()] ^= static_cast<uint8_t>(1 + r2() % 255);
+    text.insert(text.end(), b.begin(), b.end());
+  }
+  std::vector<uint32_t> started;
+  std::vector<FailedAttempt> failed;
+  FallbackObserver observer;
+  observer.attempt_starts = [&](uint32_t order) { started.push_back(order); };
+  observer.attempt_failed = [&](const FailedAttempt& a) { failed.push_back(a); };
+  VectorSink out;
+  out.bytes = {1, 2, 3};  // rewound before the second attempt only
+  const FallbackResult f = encode_with_fallback(text, {6, 8}, out, observer);
+  ASSERT_EQ(f.result.status, EncodeStatus::ok);
+  EXPECT_EQ(f.order, 5u);
+  EXPECT_EQ(started, (std::vector<uint32_t>{6, 5}));
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].order, 6u);
+  EXPECT_EQ(failed[0].position, 74032u);
+  EXPECT_EQ(failed[0].status, EncodeStatus::range_exhausted);
+  const test::Decompressed d = decompress(out.bytes);
+  EXPECT_EQ(d.header.level_limit, 6u);
+  EXPECT_TRUE(d.text == text);
+
+  struct Refusing final : RewindableSink {
+    bool write(std::span<const uint8_t>) override { return false; }
+    bool rewind() override { return true; }
+  } refusing;
+  VectorSink out2;
+  const struct {
+    RewindableSink& sink;
+    uint64_t memory_limit;  // 1 byte: not even the root's block
+    EncodeStatus status;
+  } stops[] = {{refusing, UINT64_MAX, EncodeStatus::io_error},
+               {out2, 1, EncodeStatus::out_of_memory}};
+  for (const auto& c : stops) {
+    started.clear();
+    EXPECT_EQ(encode_with_fallback(text, {6, 8, c.memory_limit}, c.sink, observer).result.status,
+              c.status);
+    EXPECT_EQ(started, (std::vector<uint32_t>{6}));
+  }
+  EXPECT_EQ(failed.size(), 1u);
 }
 
 TEST(FallbackOrders, NeighboursThenOrderZero) {

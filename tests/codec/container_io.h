@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "container.h"
 #include "decode_loop.h"
 #include "encode_stream.h"
 
@@ -28,42 +28,33 @@ struct Compressed {
 
 // Requires the numeric mode to be set.
 inline Compressed compress_text(const Bytes& text, uint32_t order, uint32_t memory_mb) {
-  Compressed c;
-  std::FILE* f = std::tmpfile();
   ContainerHeader h;
   h.text_length = static_cast<uint32_t>(text.size());
   h.level_limit = order + 1;
   h.memory_mb = memory_mb;
   Model m;
-  c.enc = encode_stream(m, h, text.data(), f);
-  std::fflush(f);
-  std::rewind(f);
-  for (int ch; (ch = std::getc(f)) != EOF;) c.file.push_back(static_cast<uint8_t>(ch));
-  std::fclose(f);
+  VectorSink out;
+  Compressed c;
+  c.enc = encode_stream(m, h, text.data(), out);
+  c.file = std::move(out.bytes);
   return c;
 }
 
 struct Decompressed {
   ContainerHeader header;
-  bool init_ok = false;
   StreamResult result;
   Bytes text;
 };
 
 // Requires the numeric mode to be set.
 inline Decompressed decompress_file(const Bytes& file) {
+  const ContainerView v = split_container(file);
   Decompressed d;
-  std::FILE* f = std::tmpfile();
-  std::fwrite(file.data(), 1, file.size(), f);
-  std::rewind(f);
-  uint8_t hb[HEADER_BYTES] = {};
-  const size_t got = std::fread(hb, 1, HEADER_BYTES, f);
-  d.header = parse_header_bytes(hb, static_cast<uint32_t>(got));
-  d.text.assign(d.header.text_length + 1u, 0);
+  d.header = v.header;
+  d.text.assign(check_header(v.header) == HeaderFault::none ? d.header.text_length + 1u : 1u, 0);
   Model m;
-  d.result = decode_stream(m, d.header, f, d.text.data(), d.init_ok);
-  d.text.resize(d.header.text_length);
-  std::fclose(f);
+  d.result = decode_stream(m, d.header, v.stream, d.text.data());
+  d.text.resize(d.result.position);
   return d;
 }
 

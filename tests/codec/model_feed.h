@@ -1,13 +1,11 @@
 // Drives a model instance through a byte sequence the way both coders do
-// (mix, flag the winner, update), without a range coder.
+// (predict, learn), without a range coder.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "context_tree.h"
-#include "mixer.h"
-#include "model.h"
+#include "byte_model.h"
 
 namespace tav {
 
@@ -23,9 +21,8 @@ struct ModelFeed {
 
   void code(uint8_t s) {
     text[position] = s;
-    mix(model, position);
-    flag_winner(model, s);
-    update_contexts(model, s, position);
+    predict(model, position);
+    learn(model, s, position);
     ++position;
   }
 };

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <random>
 #include <vector>
@@ -18,16 +17,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 using Result = RangeEncoder::Result;
-
-FilePtr file_with(const Bytes& bytes) {
-  FilePtr f(std::tmpfile(), &std::fclose);
-  if (!f) ADD_FAILURE() << "tmpfile failed";
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
-  std::rewind(f.get());
-  return f;
-}
 
 Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -57,21 +47,21 @@ TEST(RangeDecoderTest, Target) {
 }
 
 TEST(RangeDecoderTest, InitReadsEightBytes) {
-  auto f = file_with({0x01, 0x02, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78, 0x9A});
+  const Bytes f = {0x01, 0x02, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78, 0x9A};
   RangeDecoder d;
-  d.init(f.get());
+  d.init(f);
   EXPECT_EQ(d.code, 0x12345678u);
   EXPECT_EQ(d.range, 0xFFFFFFFFu);
   EXPECT_EQ(d.bytes_read, 8u);
   EXPECT_EQ(d.past_end, 0u);
   EXPECT_EQ(d.target(), 711111u);
-  EXPECT_EQ(std::ftell(f.get()), 8);
+  EXPECT_EQ(d.next - f.data(), 8);
 }
 
 TEST(RangeDecoderTest, InitOnExhaustedFile) {
-  auto f = file_with({});
+  const Bytes f = {};
   RangeDecoder d;
-  d.init(f.get());
+  d.init(f);
   EXPECT_EQ(d.code, 0xFFFFFFFFu);
   EXPECT_EQ(d.range, 0xFFFFFFFFu);
   EXPECT_EQ(d.ff_history & 0xFF, 0xFFu);
@@ -108,9 +98,9 @@ TEST(RangeDecoderTest, Step) {
     SCOPED_TRACE(c.name);
     const Bytes head = {0, 0, 0, 0, uint8_t(c.code >> 24), uint8_t(c.code >> 16),
                         uint8_t(c.code >> 8), uint8_t(c.code)};
-    auto f = file_with(concat(head, {0x5A, 0x3C, 0x11, 0x77, 0x66, 0x55, 0x44}));
+    const Bytes f = concat(head, {0x5A, 0x3C, 0x11, 0x77, 0x66, 0x55, 0x44});
     RangeDecoder d;
-    d.init(f.get());
+    d.init(f);
     d.range = c.range;
     ASSERT_TRUE(d.decode_update(c.cum_low, c.freq, T));
     EXPECT_EQ(d.code, c.want_code);
@@ -143,9 +133,9 @@ TEST(RangeDecoderTest, FfRunReset) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto f = file_with(concat(c.head, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}));
+    const Bytes f = concat(c.head, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
     RangeDecoder d;
-    d.init(f.get());
+    d.init(f);
     d.code = 1;
     d.range = c.narrowed + 1;
     ASSERT_TRUE(d.decode_update(0, FREQ_TOTAL, FREQ_TOTAL));
@@ -177,9 +167,9 @@ TEST(RangeDecoderTest, EndlessResetStops) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.ff_bytes << " bytes 0xFF + " << c.tail.size());
     const Bytes stream = concat(Bytes(c.ff_bytes, 0xFF), c.tail);
-    auto f = file_with(stream);
+    const Bytes f = stream;
     RangeDecoder d;
-    d.init(f.get());
+    d.init(f);
     d.code = 0;
     d.range = 0x1000000;
     EXPECT_EQ(d.decode_update(0, FREQ_TOTAL, FREQ_TOTAL), c.want_ok);
@@ -200,15 +190,15 @@ struct Sym {
 struct Encoded {
   Result result = Result::ok;
   size_t failed_at = 0;  // index of the symbol whose encode failed
-  FilePtr file{nullptr, &std::fclose};
+  Bytes file;
   uint64_t length = 0;
   uint64_t carries = 0, resets = 0;
 };
 
 Encoded encode_all(const std::vector<Sym>& syms, bool last_is_last = true) {
   Encoded e;
-  e.file.reset(std::tmpfile());
-  RangeEncoder enc(e.file.get());
+  tav::VectorSink sink;
+  RangeEncoder enc(sink);
   for (size_t i = 0; i < syms.size(); ++i) {
     const bool last = last_is_last && i + 1 == syms.size();
     e.result = enc.encode(syms[i].cum_low, syms[i].freq, FREQ_TOTAL, last);
@@ -218,7 +208,8 @@ Encoded encode_all(const std::vector<Sym>& syms, bool last_is_last = true) {
     }
   }
   if (e.result == Result::ok) e.result = enc.finish();
-  e.length = static_cast<uint64_t>(std::ftell(e.file.get()));
+  e.file = sink.bytes;
+  e.length = e.file.size();
   EXPECT_EQ(enc.bytes_written(), e.length);
   e.carries = enc.carries();
   e.resets = enc.resets();
@@ -236,9 +227,8 @@ struct DecodeStats {
 // the stream.
 testing::AssertionResult decodes_back(const Encoded& e, const std::vector<Sym>& syms,
                                       DecodeStats* stats = nullptr) {
-  std::rewind(e.file.get());
   RangeDecoder d;
-  d.init(e.file.get());
+  d.init(e.file);
   for (size_t i = 0; i < syms.size(); ++i) {
     if (d.damaged())
       return testing::AssertionFailure() << "damaged state before symbol " << i;
@@ -337,9 +327,9 @@ Bytes crafted_stream(std::mt19937_64& rng, size_t pieces) {
 // decoder's target with a random width (at least 2, so no range reaches 0).
 // Encoding them makes the encoder follow the bytes of `stream` closely.
 std::vector<Sym> steered_symbols(std::mt19937_64& rng, const Bytes& stream, size_t count) {
-  auto f = file_with(stream);
+  const Bytes f = stream;
   RangeDecoder d;
-  d.init(f.get());
+  d.init(f);
   std::vector<Sym> syms;
   std::uniform_int_distribution<int> scale(0, 3);
   while (syms.size() < count && !d.damaged() && d.past_end == 0) {
@@ -361,8 +351,8 @@ std::vector<Sym> steered_symbols(std::mt19937_64& rng, const Bytes& stream, size
 // runs of 0xFF; just above, for carries; exactly 2^32 - 1, where a reset finds
 // the window's top bytes 0xFF and repeats) or anywhere in the interval.
 std::vector<Sym> aimed_symbols(std::mt19937_64& rng, size_t count) {
-  auto sink = file_with({});
-  RangeEncoder enc(sink.get());
+  tav::VectorSink sink;
+  RangeEncoder enc(sink);
   std::vector<Sym> syms;
   std::uniform_int_distribution<int> how(0, 4);
   std::uniform_int_distribution<uint64_t> near(0, 0x200);
@@ -467,8 +457,8 @@ TEST(RangeCoderRoundTrip, EmptyIntervalOnlyAsLastSymbol) {
   int exhausted = 0, rescued = 0;
   for (int attempt = 0; attempt < 400 && exhausted < 20; ++attempt) {
     // Random symbols until the range is small.
-    auto sink = file_with({});
-    RangeEncoder enc(sink.get());
+    tav::VectorSink sink;
+    RangeEncoder enc(sink);
     std::vector<Sym> syms;
     while (enc.range() >= 2 * FREQ_TOTAL && syms.size() < 1000) {
       const uint32_t b = std::uniform_int_distribution<uint32_t>(2, 2u << (rng() % 22))(rng);
