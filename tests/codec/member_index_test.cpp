@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#define XXH_INLINE_ALL
 #include <xxhash.h>
 
 #include "member_index.h"

@@ -5,6 +5,7 @@
 #include <functional>
 #include <iterator>
 
+#define XXH_INLINE_ALL  // header-only: no library to link or cross-build
 #include <xxhash.h>
 
 namespace tav {

@@ -26,7 +26,7 @@
 // Where the rest lives: numeric mode and node layout in decoder_types.h and
 // context_node.h; node memory, whose refusals are part of the format, in
 // node_store.h; one model instance's state in model.h; whole streams in
-// decode_loop.h and encode_stream.h (encoder/).  The arithmetic (binary64,
+// decode_loop.h and encode_stream.h (codec/).  The arithmetic (binary64,
 // rounded toward zero, binary32 stores, no fused operations) is part of the
 // format: see CONTRIBUTING.md before touching any of it.
 #pragma once
