@@ -5,7 +5,7 @@
 #   BUILD_DIR   a configured and built tree (default: build-tools beside bench/)
 #   SIZE_BYTES  length of the generated text (default 104857600)
 #
-# The text is assembled on the fly from the system's license texts, fortunes
+# The text is built by make_text.sh from the system's license texts, fortunes
 # and documentation, repeated to length, and removed afterwards.  Targets:
 # each sort under 60 s with at most 9 bytes of peak memory per input byte;
 # the other programs at 100 MB/s or more (1 MB = 10^6 bytes).
@@ -23,24 +23,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/tools_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# One pass of the corpus: plain text files only (gzip-compressed docs are
-# unpacked, binary fortune indexes skipped).
-{
-  cat /usr/share/common-licenses/* 2>/dev/null || true
-  find /usr/share/games/fortunes -type f ! -name '*.dat' -exec cat {} + 2>/dev/null || true
-  find /usr/share/doc -type f \( -name '*.txt' -o -name 'copyright' -o -name 'README*' -o -name 'NEWS*' -o -name 'changelog*' \) \
-    ! -name '*.gz' -exec cat {} + 2>/dev/null || true
-  find /usr/share/doc -type f -name '*.gz' -exec zcat -f {} + 2>/dev/null || true
-} > "$work/corpus"
-corpus_bytes=$(stat -c %s "$work/corpus")
-[[ $corpus_bytes -gt 0 ]] || { echo "tools_bench: no text found to build the corpus" >&2; exit 1; }
-while [[ $(stat -c %s "$work/corpus") -lt $size ]]; do
-  cat "$work/corpus" "$work/corpus" > "$work/corpus2" && mv "$work/corpus2" "$work/corpus"
-done
-# End with a LF, so that the line-bounded round trip must give the text back.
-{ head -c "$((size - 1))" "$work/corpus"; printf '\n'; } > "$work/raw"
-rm "$work/corpus"
-echo "corpus: $corpus_bytes bytes of system text, cut or repeated to $size bytes"
+bash "$here/make_text.sh" "$work/raw" "$size"
 
 printf '%-18s %12s %9s %10s %12s  %s\n' program input_bytes seconds MB/s peak_B/B target
 # The machine is shared, so single timings scatter widely: the fast programs
