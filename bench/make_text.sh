@@ -13,14 +13,8 @@ set -euo pipefail
 
 out=${1:?usage: make_text.sh OUT [SIZE]}
 spec=${2:-100M}
-[[ $spec =~ ^([0-9]+)([KkMmGg]?)$ ]] || { echo "make_text: $spec: not a size (bytes, or with K, M or G)" >&2; exit 1; }
-n=$((10#${BASH_REMATCH[1]}))
-case ${BASH_REMATCH[2]} in
-  [Kk]) size=$((n << 10)) ;;
-  [Mm]) size=$((n << 20)) ;;
-  [Gg]) size=$((n << 30)) ;;
-  *) size=$n ;;
-esac
+source "$(dirname "$0")/bench_lib.sh"
+size=$(size_bytes "$spec") || { echo "make_text: $spec: not a size (bytes, or with K, M or G)" >&2; exit 1; }
 ((size > 0)) || { echo "make_text: $spec: the text must have at least one byte" >&2; exit 1; }
 [[ -d $(dirname "$out") ]] || { echo "make_text: $out: its directory does not exist" >&2; exit 1; }
 

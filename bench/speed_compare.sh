@@ -23,22 +23,7 @@ tav_d="$root/build-bench/programs/tav_d"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# median_run NAME CMD...: runs CMD $runs times under /usr/bin/time and sets
-# SECS (median wall seconds) and PEAK_KB (largest resident set).
-median_run() {
-  local times=() peak=0 s kb
-  for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      echo "failed: $*" >&2; cat "$work/err" >&2; exit 1; }
-    read -r s kb <"$work/time"
-    times+=("$s")
-    ((kb > peak)) && peak=$kb
-  done
-  SECS=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-  PEAK_KB=$peak
-}
-
-mbps() { awk -v b="$1" -v s="$2" 'BEGIN { s = s < 0.01 ? 0.01 : s; printf "%.2f", b / s / 1e6 }'; }
+source "$root/bench/bench_lib.sh"  # median_run, mbps
 
 for file in "$@"; do
   in=$(stat -c %s "$file")
