@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154  # sets and reads variables of the sourcing script
 # Helpers the benchmark scripts source (not run on its own): sizes with K/M/G
 # suffixes, building tav_e, and timing one whole process.
 #
