@@ -13,7 +13,7 @@ trap 'rm -rf "$tmp"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
 prefix=$tmp/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
 for program in "$@"; do
   [[ -x $prefix/bin/$program ]] || fail "not installed: bin/$program"
   gzip -t "$prefix/share/man/man1/$program.1.gz" 2>/dev/null || fail "not installed: share/man/man1/$program.1.gz"
@@ -23,7 +23,7 @@ done
 (cd "$tmp" && "$prefix/bin/tav_e" -q "$sample" -o sample.tav && "$prefix/bin/tav_d" sample.tav >/dev/null)
 cmp "$sample" "$tmp/sample.unp" || fail "installed tav_e/tav_d did not round-trip $sample"
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/package" >/dev/null
+"${CPACK:-cpack}" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/package" >/dev/null
 debs=("$tmp"/package/*.deb)
 ((${#debs[@]} == 1)) && [[ -f ${debs[0]} ]] || fail "cpack made no single .deb: ${debs[*]}"
 deb=${debs[0]}
