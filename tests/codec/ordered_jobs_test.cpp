@@ -125,6 +125,7 @@ TEST(OrderedJobs, EarlierFailureWinsAndLaterJobsStop) {
   jobs.work = [&](int& in, int& out, std::string& err, std::stop_token stop) {
     out = in;
     if (in == 1) wait_for(stopped);
+    if (in < 2 && stop.stop_requested()) return err = "job before the failure stopped", false;
     if (in == 2) wait_for(started);
     if (in == 3) {
       started = true;
