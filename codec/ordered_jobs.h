@@ -66,7 +66,7 @@ struct OrderedJobs {
 };
 
 struct JobLimits {
-  unsigned threads = 1;    // workers, >= 1; 1 runs everything on the calling thread
+  unsigned threads = 1;    // workers; 0 or 1 runs everything on the calling thread
   unsigned in_flight = 0;  // jobs alive at once (0: threads + 1); below threads, workers idle
 };
 

@@ -1,5 +1,6 @@
-// Ordered jobs: results reach the consumer in job order and the first failure
-// in job order is the one reported, whatever the threads and job durations.
+// Ordered jobs: results reach the consumer in job order, on the calling
+// thread, and the first failure in job order is the one reported, whatever the
+// threads and job durations.
 #include "ordered_jobs.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +31,11 @@ struct Case {
 };
 
 struct Record {
+  const std::thread::id caller = std::this_thread::get_id();
   std::vector<size_t> consumed;
   std::atomic<int> working{0};
+  std::atomic<int> worked_on_caller{0};
+  int ends_off_caller = 0;  // producer or consumer calls off the calling thread
   size_t produced = 0;
   size_t max_alive = 0;
 };
@@ -40,6 +44,7 @@ OrderedJobs<size_t, size_t, std::string> make_jobs(const Case& c, Record& rec) {
   OrderedJobs<size_t, size_t, std::string> jobs;
   jobs.produce = [&c, &rec](size_t i, size_t& in, std::string& err) {
     if (c.fault == Fault::produce && i == c.at) return err = "no input " + std::to_string(i), NextJob::failed;
+    rec.ends_off_caller += std::this_thread::get_id() != rec.caller;
     if (i == JOBS) return NextJob::end;
     in = i;
     ++rec.produced;
@@ -48,6 +53,7 @@ OrderedJobs<size_t, size_t, std::string> make_jobs(const Case& c, Record& rec) {
   };
   jobs.work = [&c, &rec](size_t& in, size_t& out, std::string& err, std::stop_token) {
     ++rec.working;
+    rec.worked_on_caller += std::this_thread::get_id() == rec.caller;
     std::mt19937 rng(static_cast<uint32_t>(in * 7919 + c.threads));
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
     --rec.working;
@@ -58,6 +64,7 @@ OrderedJobs<size_t, size_t, std::string> make_jobs(const Case& c, Record& rec) {
   };
   jobs.consume = [&c, &rec](size_t i, size_t& out, std::string& err) {
     EXPECT_EQ(out, i * i);
+    rec.ends_off_caller += std::this_thread::get_id() != rec.caller;
     if (c.fault == Fault::consume && i == c.at) return err = "full disk", false;
     rec.consumed.push_back(i);
     return true;
@@ -95,6 +102,12 @@ TEST(OrderedJobs, OrderAndFirstFailureDoNotDependOnThreads) {
       EXPECT_EQ(r.threads_used, c.threads == 1 ? 0u : c.threads);
     }
     EXPECT_EQ(rec.working.load(), 0);  // no worker outlives the call
+    EXPECT_EQ(rec.ends_off_caller, 0);
+    if (c.threads > 1) {
+      EXPECT_EQ(rec.worked_on_caller, 0);
+    } else if (rec.produced > 0) {
+      EXPECT_GT(rec.worked_on_caller, 0);  // one thread: no worker at all
+    }
     const size_t expect_consumed = c.fault == Fault::none ? JOBS : c.at;
     if (c.fault != Fault::work_throws) {
       ASSERT_EQ(rec.consumed.size(), expect_consumed);
@@ -146,32 +159,6 @@ TEST(OrderedJobs, EarlierFailureWinsAndLaterJobsStop) {
   EXPECT_EQ(consumed, std::vector<size_t>{0});
   EXPECT_TRUE(stopped);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
-}
-
-// Producer and consumer stay on the calling thread; one thread means no
-// worker at all.
-TEST(OrderedJobs, ProducerAndConsumerRunOnTheCallingThread) {
-  for (const unsigned n : {1u, 3u}) {
-    const auto caller = std::this_thread::get_id();
-    std::atomic<bool> work_on_caller{false};
-    bool elsewhere = false;
-    OrderedJobs<int, int, int> jobs;
-    jobs.produce = [&](size_t i, int& in, int&) {
-      elsewhere |= std::this_thread::get_id() != caller;
-      in = 1;
-      return i < 10 ? NextJob::ready : NextJob::end;
-    };
-    jobs.work = [&](int&, int&, int&, std::stop_token) {
-      if (std::this_thread::get_id() == caller) work_on_caller = true;
-      return true;
-    };
-    jobs.consume = [&](size_t, int&, int&) { return elsewhere |= std::this_thread::get_id() != caller, true; };
-    const auto r = run_ordered_jobs(jobs, {n, 0});
-    EXPECT_FALSE(r.failure);
-    EXPECT_EQ(r.jobs_consumed, 10u);
-    EXPECT_FALSE(elsewhere);
-    EXPECT_EQ(work_on_caller.load(), n == 1);
-  }
 }
 
 }  // namespace
