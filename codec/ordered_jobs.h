@@ -122,6 +122,7 @@ class Runner {
   // calling thread's work, so it is never started.
   void start_workers() {
     if (limits_.threads <= 1) return;
+    workers_.reserve(limits_.threads);
     for (unsigned i = 0; i < limits_.threads; ++i) {
       try {
         workers_.emplace_back([this] { worker_loop(); });
