@@ -130,8 +130,8 @@ int check_headers(Run& run) {
 
 // Trailers that do not add up: refused before any output exists.
 int report_damaged_index(const Run& run, const MemberDamage& d) {
-  std::printf("Damaged compressed file: %s at position %" PRIu64 " of the compressed file.\n", describe(d.fault),
-              d.offset);
+  std::printf("Damaged compressed file: %s at position %" PRIu64 " of the compressed file.\n",
+              describe(d.fault), d.offset);
   explain(run.input_name,
           std::string("damaged: ") + describe(d.fault) + " at position " + std::to_string(d.offset));
   return EXIT_BAD_INPUT;
@@ -171,8 +171,8 @@ void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
 // A member whose checks failed once its text was decoded: the text of the
 // members before it is kept.  Returns an exit status.
 int report_member_damage(Run& run, const uint8_t* text, const MemberDamage& d) {
-  std::printf("\nDamaged compressed file: %s at position %" PRIu64 " of the compressed file; the %" PRIu64
-              " bytes before it were written.\n",
+  std::printf("\nDamaged compressed file: %s at position %" PRIu64
+              " of the compressed file; the %" PRIu64 " bytes before it were written.\n",
               describe(d.fault), d.offset, run.decoded);
   keep_partial_text(run, text, std::string("damaged: ") + describe(d.fault) + " at position " +
                                    std::to_string(d.offset));
