@@ -10,6 +10,7 @@
 
 #include "member_decode.h"
 #include "member_encode.h"
+#include "verify_container.h"
 
 namespace tav {
 namespace {
@@ -145,6 +146,39 @@ TEST(MemberCodec, DamagedMembersAreNamedWithTheirPosition) {
   tail.push_back(0);
   EXPECT_TRUE(plan_file(tail).damage);
   EXPECT_TRUE(plan_file(Bytes(good.begin(), good.end() - 3)).damage);
+}
+
+// tav_e -t: every member decoded and checked, the texts in order.
+TEST(MemberCodec, VerifyMembersNamesEachFault) {
+  ASSERT_TRUE(set_numeric_mode());
+  const Bytes text = sample("english", 2500);
+  const Bytes good = encode_file(text, 3, 1000);
+  VectorSink plain;
+  ASSERT_EQ(encode_with_fallback(text, {3, 8}, plain).result.status, EncodeStatus::ok);
+  Bytes other_text = text;
+  other_text[2400] ^= 1;
+  Bytes bad_hash = good;
+  MemberTrailer t = plan_file(good).members[2].trailer;
+  t.text_hash ^= 4;
+  const auto b = write_trailer(t);
+  std::copy(b.begin(), b.end(), bad_hash.end() - TRAILER_BYTES);
+  const struct {
+    const char* what;
+    Bytes file, text;
+    std::string reason;  // its start
+  } cases[] = {
+      {"good", good, text, ""},
+      {"other text", good, other_text, "the decoded text differs at byte 2400"},
+      {"shorter text", good, Bytes(text.begin(), text.end() - 1), "the headers do not match"},
+      {"plain container", plain.bytes, text, "the file carries no trailer"},
+      {"wrong hash", bad_hash, text, "checksum mismatch at byte " + std::to_string(good.size() - t.member_bytes)},
+      {"cut", Bytes(good.begin(), good.end() - 1), text, "trailer cut short"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = verify_members(c.file, c.text);
+    EXPECT_EQ(problem.rfind(c.reason, 0), 0u) << c.what << ": " << problem;
+    EXPECT_EQ(problem.empty(), c.reason.empty()) << c.what;
+  }
 }
 
 }  // namespace
