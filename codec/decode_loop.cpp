@@ -73,6 +73,7 @@ StreamResult decode_stream(Model& m, const ContainerHeader& h, std::span<const u
   }
   r.position = p;
   r.stream_bytes = rd.bytes_read;
+  r.past_end = rd.past_end;
   if (sink_ok) sink_ok = hand_over(out, text, handed, p);
   if (!sink_ok) r.status = ByteStatus::output_failed;
   return r;

@@ -41,6 +41,7 @@ struct StreamResult {
   // past the byte whose update failed on out_of_memory.
   uint32_t position = 0;
   uint64_t stream_bytes = 0;   // real stream bytes consumed (after the header)
+  uint64_t past_end = 0;       // 0xFF fillers read past the end of `stream`
 };
 
 // Called before the byte at every position that is a multiple of 512, with

@@ -69,6 +69,7 @@ EncodeResult encode_stream(Model& m, const ContainerHeader& h, const uint8_t* te
   r.status = status_of(enc.finish());
   r.position = n;
   r.stream_bytes = enc.bytes_written();
+  r.omitted_ff = enc.omitted_bytes();
   r.pages_used = m.store.pages_used();
   return r;
 }

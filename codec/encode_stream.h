@@ -33,6 +33,7 @@ struct EncodeResult {
   EncodeStatus status = EncodeStatus::ok;
   uint32_t position = 0;       // byte at which encoding stopped (text_length on success)
   uint64_t stream_bytes = 0;   // bytes written after the header
+  uint32_t omitted_ff = 0;     // 0xFF bytes the decoder will read past stream_bytes
   uint32_t pages_used = 0;     // node pages the model took
 };
 

@@ -147,6 +147,6 @@ RangeEncoder::Result RangeEncoder::finish() {
   while (keep > 0 && window[keep - 1] == 0xFF) --keep;
   if (!write_bytes(pending_.data(), pending_.size())) return status_;
   pending_.clear();
-  write_bytes(window, keep);
+  if (write_bytes(window, keep)) omitted_ = static_cast<uint32_t>(4 - keep);
   return status_;
 }

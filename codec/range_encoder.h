@@ -61,6 +61,11 @@ class RangeEncoder {
   // reads every byte of the stream and never tests only end-of-file fillers.
   Result finish();
 
+  // The 0xFF bytes finish() left out of the final window (0 to 4).  The
+  // decoder reads that many end-of-file fillers; a writer that must put
+  // every byte the decoder reads into the file appends them.
+  uint32_t omitted_bytes() const { return omitted_; }
+
   // Stream bytes written so far (the container header is not counted).
   uint64_t bytes_written() const { return written_; }
 
@@ -97,6 +102,7 @@ class RangeEncoder {
   uint64_t carry_floor_ = 0;
   Result status_ = Result::ok;
   bool finished_ = false;
+  uint32_t omitted_ = 0;
   uint64_t carries_ = 0;
   uint64_t resets_ = 0;
 };

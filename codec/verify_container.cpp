@@ -6,6 +6,7 @@
 
 #include "container.h"
 #include "decode_loop.h"
+#include "member_decode.h"
 
 namespace tav {
 
@@ -33,6 +34,27 @@ std::string verify_container(std::span<const uint8_t> container, std::span<const
   if (HEADER_BYTES + r.stream_bytes != container.size())
     return "the decoder reads " + std::to_string(HEADER_BYTES + r.stream_bytes) + " of " +
            std::to_string(container.size()) + " bytes";
+  return {};
+}
+
+std::string verify_members(std::span<const uint8_t> file, std::span<const uint8_t> text,
+                           uint64_t node_memory_limit) {
+  const FilePlan plan = plan_file(file);
+  if (plan.damage)
+    return std::string(describe(plan.damage->fault)) + " at byte " + std::to_string(plan.damage->offset);
+  if (!plan.checked) return "the file carries no trailer";
+  if (plan.text_bytes != text.size()) return "the headers do not match";
+  std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[text.size() + 1]());
+  if (!decoded) return "no memory for the decoded text";
+  const FileDecodeResult r = decode_file(file, plan, decoded.get(), nullptr, {}, node_memory_limit);
+  const Member& m = plan.members[r.member];
+  if (r.last.damage)
+    return std::string(describe(r.last.damage->fault)) + " at byte " + std::to_string(r.last.damage->offset);
+  if (r.last.stream.status != ByteStatus::ok)
+    return std::string(describe(r.last.stream.status)) + " in the member at byte " + std::to_string(m.offset);
+  const auto [differs, _] = std::mismatch(text.begin(), text.end(), decoded.get());
+  if (differs != text.end())
+    return "the decoded text differs at byte " + std::to_string(differs - text.begin());
   return {};
 }
 

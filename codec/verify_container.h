@@ -17,4 +17,9 @@ namespace tav {
 std::string verify_container(std::span<const uint8_t> container, std::span<const uint8_t> text,
                              uint64_t node_memory_limit = UINT64_MAX);
 
+// The same for a file of members (tav_e's output): every member must pass
+// its checks, and their texts in order must be `text`.
+std::string verify_members(std::span<const uint8_t> file, std::span<const uint8_t> text,
+                           uint64_t node_memory_limit = UINT64_MAX);
+
 }  // namespace tav

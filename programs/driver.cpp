@@ -15,6 +15,14 @@
 // file's permissions and replaces the destination only once it is complete:
 // a failed run never destroys an existing file.  The text decoded before a
 // damaged position is kept where nothing was (see keep_partial_text).
+//
+// A file of members (member_decode.h) decodes member by member; a member
+// whose checks fail, or trailers that do not add up, end the run as a
+// damaged file.  A one-member file prints exactly what a plain file does.
+// With several members the information lines are those of the first member,
+// the progress line runs over the whole text (Out is the position in the
+// file), and the report gives the whole file's size and the node memory of
+// the member whose model used the most.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -29,6 +37,7 @@
 #include "byte_io.h"
 #include "container.h"
 #include "decode_loop.h"
+#include "member_decode.h"
 #include "output_file.h"
 #include "output_name.h"
 #include "system_memory.h"
@@ -55,7 +64,8 @@ void explain(const std::string& file, const std::string& reason) {
 struct Run {
   std::string input_name;
   std::vector<uint8_t> file;  // the whole compressed file
-  ContainerHeader header;
+  FilePlan plan;              // its members (one for a plain file)
+  ContainerHeader header;     // of the first member
   std::FILE* in = nullptr;
   mode_t mode = 0;  // the compressed file's permissions, which the output takes
   OutputFile out;
@@ -63,15 +73,14 @@ struct Run {
   // the text is complete, so nothing is written while decoding.
   bool deferred = false;
   std::string output_name;
-  uint32_t decoded = 0;  // positions decoded; text_length after a complete run
-  Model model;
+  uint64_t decoded = 0;  // text bytes written; the whole text after a complete run
+  uint64_t node_memory_limit = UINT64_MAX;
   uint32_t start_time = 0;
 
-  static uint64_t compressed_position(uint64_t stream_bytes) { return HEADER_BYTES + stream_bytes; }
-
-  void show_progress(uint32_t p, uint64_t stream_bytes) const {
-    std::printf("\rInp=%" PRIu32 "/%" PRIu32 " Out=%" PRIu64 " M%" PRIu32, p, header.text_length,
-                compressed_position(stream_bytes), model.store.pages_used() * 4096u);
+  // `file_position`: the compressed bytes consumed, header included.
+  void show_progress(uint64_t p, uint64_t file_position, uint32_t pages_used) const {
+    std::printf("\rInp=%" PRIu64 "/%" PRIu64 " Out=%" PRIu64 " M%" PRIu32, p, plan.text_bytes,
+                file_position, pages_used * 4096u);
     std::fflush(stdout);
   }
 };
@@ -82,37 +91,50 @@ struct Run {
 // give, so a model that outgrows the machine ends with the block-refusal
 // message instead of exhausting the system.  Returns an exit status, or -1 to
 // go on.
-int check_machine_memory(const ContainerHeader& h, const std::string& name, NodeStore& store) {
+int check_machine_memory(const ContainerHeader& h, uint64_t text_bytes, const std::string& name,
+                         uint64_t& node_memory_limit) {
   const uint64_t machine = machine_memory_bytes();
   if (machine == 0) return -1;
-  if (h.text_length >= machine) {
-    std::printf("The decoded text needs %" PRIu32 " bytes; this machine has %" PRIu64 " MB.\n",
-                h.text_length, machine >> 20);
+  if (text_bytes >= machine) {
+    std::printf("The decoded text needs %" PRIu64 " bytes; this machine has %" PRIu64 " MB.\n",
+                text_bytes, machine >> 20);
     explain(name, "the decoded text would not fit in this machine's memory");
     return EXIT_USAGE_OR_IO;
   }
-  const uint64_t room = machine - h.text_length;
+  const uint64_t room = machine - text_bytes;
   if ((uint64_t{h.memory_mb} << 20) > room) {
     std::fprintf(stderr,
                  "tav_d: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
                  " MB this machine can give; decoding stops with a message if the model needs more\n",
                  name.c_str(), h.memory_mb, room >> 20);
-    store.set_system_memory_limit(room);
+    node_memory_limit = room;
   }
   return -1;
 }
 
-// Header values this build cannot decode (container.h says which), then the
-// machine's memory; checked before any output exists.  Returns an exit
-// status, or -1 when the header can be decoded.
-int check_header(const ContainerHeader& h, const std::string& name, NodeStore& store) {
-  const HeaderFault fault = tav::check_header(h);
-  if (fault != HeaderFault::none) {
-    std::printf("%s\n", header_fault_message(fault, h).c_str());
-    explain(name, header_fault_reason(fault, h));
-    return EXIT_BAD_INPUT;
+// Header values this build cannot decode (container.h says which), in every
+// member, then the machine's memory; checked before any output exists.
+// Returns an exit status, or -1 when the file can be decoded.
+int check_headers(Run& run) {
+  for (const Member& m : run.plan.members) {
+    const HeaderFault fault = tav::check_header(m.header);
+    if (fault != HeaderFault::none) {
+      std::printf("%s\n", header_fault_message(fault, m.header).c_str());
+      explain(run.input_name, header_fault_reason(fault, m.header));
+      return EXIT_BAD_INPUT;
+    }
   }
-  return check_machine_memory(h, name, store);
+  return check_machine_memory(run.header, run.plan.text_bytes, run.input_name,
+                              run.node_memory_limit);
+}
+
+// Trailers that do not add up: refused before any output exists.
+int report_damaged_index(const Run& run, const MemberDamage& d) {
+  std::printf("Damaged compressed file: %s at position %" PRIu64 " of the compressed file.\n",
+              describe(d.fault), d.offset);
+  explain(run.input_name,
+          std::string("damaged: ") + describe(d.fault) + " at position " + std::to_string(d.offset));
+  return EXIT_BAD_INPUT;
 }
 
 // The text decoded before a damaged position goes where nothing was: to a
@@ -120,7 +142,7 @@ int check_header(const ContainerHeader& h, const std::string& name, NodeStore& s
 // failed decode never destroys a file.  `why` starts the standard-error line,
 // which then says where the text went.
 void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
-  const uint32_t n = run.decoded;
+  const uint64_t n = run.decoded;
   if (run.out.in_place() && !run.deferred) {  // a device: the bytes are there already
     run.out.commit(run.mode);
     explain(run.input_name, why);
@@ -146,9 +168,23 @@ void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
               (kept.empty() ? std::string("are lost: ") + std::strerror(errno) : "are in " + kept));
 }
 
+// A member whose checks failed once its text was decoded: the text of the
+// members before it is kept.  Returns an exit status.
+int report_member_damage(Run& run, const uint8_t* text, const MemberDamage& d) {
+  std::printf("\nDamaged compressed file: %s at position %" PRIu64
+              " of the compressed file; the %" PRIu64 " bytes before it were written.\n",
+              describe(d.fault), d.offset, run.decoded);
+  keep_partial_text(run, text, std::string("damaged: ") + describe(d.fault) + " at position " +
+                                   std::to_string(d.offset));
+  return EXIT_BAD_INPUT;
+}
+
 // The decoder's stopping points other than a complete run; the text decoded
 // before them is kept as keep_partial_text says.  Returns an exit status.
-int report_failure(Run& run, const uint8_t* text, const StreamResult& r, int write_error) {
+int report_failure(Run& run, const uint8_t* text, const FileDecodeResult& f, int write_error) {
+  if (f.last.damage) return report_member_damage(run, text, *f.last.damage);
+  const StreamResult& r = f.last.stream;
+  const uint64_t compressed = run.plan.members[f.member].stream_offset + r.stream_bytes;
   if (r.status == ByteStatus::output_failed) {
     std::printf("\nCannot write output file.\n");
     explain(run.output_name, std::string("cannot write: ") + std::strerror(write_error));
@@ -158,15 +194,15 @@ int report_failure(Run& run, const uint8_t* text, const StreamResult& r, int wri
     std::printf("\nFailed to allocate a block :(\n");
     keep_partial_text(run, text,
                       "not enough memory for the model (the system refused node memory at position " +
-                          std::to_string(r.position) + ", with " +
-                          std::to_string(run.model.store.blocks_reserved()) + " MB in use)");
+                          std::to_string(run.decoded) + ", with " +
+                          std::to_string(f.last.blocks_reserved) + " MB in use)");
     return EXIT_USAGE_OR_IO;
   }
-  std::printf("\nDamaged compressed file: %s at position %" PRIu32
-              " (compressed byte %" PRIu64 "); the %" PRIu32 " bytes before it were written.\n",
-              describe(r.status), r.position, Run::compressed_position(r.stream_bytes), r.position);
+  std::printf("\nDamaged compressed file: %s at position %" PRIu64
+              " (compressed byte %" PRIu64 "); the %" PRIu64 " bytes before it were written.\n",
+              describe(r.status), run.decoded, compressed, run.decoded);
   keep_partial_text(run, text, std::string("damaged: ") + describe(r.status) + " at position " +
-                                   std::to_string(r.position));
+                                   std::to_string(run.decoded));
   return EXIT_BAD_INPUT;
 }
 
@@ -176,28 +212,33 @@ int decode_all(Run& run, uint8_t* text) {
   // it is complete.
   FileSink out(run.deferred ? nullptr : run.out.stream());
   uint32_t next_progress_time = run.start_time;
-  const StreamResult r =
-      decode_stream(run.model, run.header, split_container(run.file).stream, text,
-                    run.deferred ? nullptr : &out, [&](uint32_t p, uint64_t stream_bytes) {
-                      const uint32_t now = tick_ms();
-                      if (now >= next_progress_time) {
-                        next_progress_time = now + 500;
-                        run.show_progress(p, stream_bytes);
-                      }
-                    });
-  run.decoded = r.position;
-  if (r.status != ByteStatus::ok) return report_failure(run, text, r, out.error);
+  const FileDecodeResult f = decode_file(
+      run.file, run.plan, text, run.deferred ? nullptr : &out,
+      [&](uint64_t p, uint64_t file_position, uint32_t pages_used) {
+        const uint32_t now = tick_ms();
+        if (now >= next_progress_time) {
+          next_progress_time = now + 500;
+          run.show_progress(p, file_position, pages_used);
+        }
+      },
+      run.node_memory_limit);
+  run.decoded = f.text_written;
+  if (!f.ok()) return report_failure(run, text, f, out.error);
 
   const uint32_t elapsed = tick_ms() - run.start_time;
-  run.show_progress(run.header.text_length, r.stream_bytes);
+  // One member: the bytes the decoder consumed, as for a plain file; several:
+  // the whole file, every byte of which was checked.
+  const uint64_t compressed = run.plan.members.size() == 1
+                                  ? run.plan.members[0].stream_offset + f.last.stream.stream_bytes
+                                  : run.file.size();
+  run.show_progress(run.plan.text_bytes, compressed, f.last.pages_used);
   std::printf("\n");
-  const uint32_t unused = run.model.store.unused_reserved_bytes();
+  const uint32_t unused = f.peak_unused_bytes;
   std::printf("You'd just wasted %" PRIu32 ".%03" PRIu32 "s; %" PRIu32
               "k of reserved memory left unused.\n",
               elapsed / 1000, elapsed % 1000, unused >> 10);
-  std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n",
-              Run::compressed_position(r.stream_bytes), run.model.store.pages_used() * 4096u / 1000,
-              unused / 1000, elapsed / 1000, elapsed % 1000);
+  std::printf("%6" PRIu64 " %5" PRIu32 "k/%4" PRIu32 "k %" PRIu32 ".%03" PRIu32 "s\n", compressed,
+              f.peak_pages_used * 4096u / 1000, unused / 1000, elapsed / 1000, elapsed % 1000);
   return 0;
 }
 
@@ -226,8 +267,10 @@ int open_compressed(Run& run, const char* name) {
     explain(run.input_name, std::string("cannot read: ") + std::strerror(err));
     return EXIT_USAGE_OR_IO;
   }
-  run.header = split_container(run.file).header;
-  return check_header(run.header, run.input_name, run.model.store);
+  run.plan = plan_file(run.file);
+  if (run.plan.damage) return report_damaged_index(run, *run.plan.damage);
+  run.header = run.plan.members[0].header;
+  return check_headers(run);
 }
 
 // Puts the complete text at the destination.  Returns an exit status.
@@ -262,10 +305,10 @@ int decode_file(int argc, char** argv) {
 
   // calloc: zero pages are mapped lazily, so a long text costs memory only as
   // it is decoded.
-  auto* const text = static_cast<uint8_t*>(std::calloc(run.header.text_length + 1u, 1));
+  auto* const text = static_cast<uint8_t*>(std::calloc(run.plan.text_bytes + 1u, 1));
   if (text == nullptr) {
-    std::printf("Cannot allocate %" PRIu32 " bytes for the decoded text.\n",
-                run.header.text_length);
+    std::printf("Cannot allocate %" PRIu64 " bytes for the decoded text.\n",
+                run.plan.text_bytes);
     explain(run.input_name, "no memory for the decoded text");
     return EXIT_USAGE_OR_IO;
   }

@@ -18,11 +18,17 @@
 // order that works (order 0 last: its single weight keeps every frequency far
 // above 1), and its report names the order used and why.
 //
-// Exit status: 0 success, 1 usage or I/O error, 2 an input that cannot be
-// coded (too long for the format) or a result that failed verification.
+// The output is one member (member_encode.h) per 2^31 - 1 bytes of input,
+// each coded with its own model and closed by a trailer with the text's
+// checksum; a one-member file still decodes in a decoder that never looks
+// past the stream.
+//
+// Exit status: 0 success, 1 usage or I/O error, 2 an input that no order can
+// code or a result that failed verification.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -31,6 +37,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,6 +46,7 @@
 #include "encoder_options.h"
 #include "encoder_progress.h"
 #include "encoder_sink.h"
+#include "member_encode.h"
 #include "order_fallback.h"
 #include "output_file.h"
 #include "settings.h"
@@ -94,22 +102,16 @@ int open_input(const Options& opt, InputFile& in, struct stat& st) {
   return -1;
 }
 
-// Reads the whole input.  Returns an exit status, or -1 on success.
+// Reads the whole input; a text longer than one member holds becomes several
+// members.  Returns an exit status, or -1 on success.
 int load_input(const Options& opt, std::FILE* in, std::vector<uint8_t>& text) {
   struct stat st;
-  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-      static_cast<uint64_t>(st.st_size) <= MAX_TEXT_LENGTH)
+  if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
     text.reserve(static_cast<size_t>(st.st_size));
   std::vector<uint8_t> buf(1 << 16);
   size_t got = 0;
-  while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
-    if (text.size() + got > MAX_TEXT_LENGTH) {
-      std::fprintf(stderr, "tav_e: %s: longer than the format's limit of %" PRIu32 " bytes\n",
-                   opt.input_label().c_str(), MAX_TEXT_LENGTH);
-      return EXIT_BAD_INPUT;
-    }
+  while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0)
     text.insert(text.end(), buf.data(), buf.data() + got);
-  }
   if (std::ferror(in)) {
     std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", opt.input_label().c_str(),
                  std::strerror(errno));
@@ -166,6 +168,44 @@ int commit_output(const Options& opt, Sink& sink, mode_t mode) {
 
 // ---- compression ---------------------------------------------------------------
 
+struct Coded {
+  MemberEncodeResult last;  // of the last member written, or of the one that failed
+  uint64_t out_bytes = 0;   // every member's bytes
+  uint32_t order = 0;       // the order requested, or the first other order a member needed
+  uint32_t pages_used = 0;  // the most node pages any member's model used
+};
+
+// One member per block of the text, in order, each with its own model.
+Coded encode_members(const Options& opt, std::span<const uint8_t> text, uint64_t memory_limit,
+                     Sink& sink, Progress& progress) {
+  Coded c;
+  c.order = opt.order;
+  uint64_t base = 0;
+  for (const std::span<const uint8_t> block : member_blocks(text)) {
+    FallbackObserver observer;
+    observer.attempt_starts = [&](uint32_t order) { progress.start(order, base); };
+    observer.progress = [&](uint32_t p, uint64_t written) {
+      progress.show(base + p, static_cast<long>(c.out_bytes + written));
+    };
+    observer.attempt_failed = [&](const FailedAttempt& a) {
+      progress.clear();
+      if (opt.verbosity != Verbosity::quiet)
+        std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu64 " (%s); trying another order\n",
+                     a.order, opt.input_label().c_str(), base + a.position, describe(a.status));
+    };
+    sink.mark();
+    c.last = encode_member(block, {opt.order, opt.memory_mb, memory_limit}, sink, observer);
+    if (c.last.coded.result.status != EncodeStatus::ok) break;
+    if (c.order == opt.order) c.order = c.last.coded.order;
+    c.pages_used = std::max(c.pages_used, c.last.coded.result.pages_used);
+    c.out_bytes += c.last.member_bytes;
+    base += block.size();
+  }
+  progress.clear();
+  return c;
+}
+
+
 int compress(const Options& opt) {
   if (!set_numeric_mode()) {
     std::fprintf(stderr, "tav_e: cannot set the floating-point rounding mode\n");
@@ -209,19 +249,8 @@ int compress(const Options& opt) {
     std::fprintf(stderr, "tav_e: %s: %zu bytes, order %u, %uM budget%s\n", opt.input_label().c_str(),
                  text.size(), opt.order, opt.memory_mb, opt.verify ? ", verify" : "");
 
-  FallbackObserver observer;
-  observer.attempt_starts = [&](uint32_t order) { progress.start(order); };
-  observer.progress = [&](uint32_t p, uint64_t written) { progress.show(p, static_cast<long>(written)); };
-  observer.attempt_failed = [&](const FailedAttempt& a) {
-    progress.clear();
-    if (normal)
-      std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu32 " (%s); trying another order\n",
-                   a.order, opt.input_label().c_str(), a.position, describe(a.status));
-  };
-  const FallbackResult f =
-      encode_with_fallback(text, {opt.order, opt.memory_mb, memory_limit}, sink, observer);
-  progress.clear();
-  const EncodeResult& r = f.result;
+  const Coded coded = encode_members(opt, text, memory_limit, sink, progress);
+  const EncodeResult& r = coded.last.coded.result;
   if (r.status == EncodeStatus::io_error) {
     std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(),
                  std::strerror(errno));
@@ -237,13 +266,13 @@ int compress(const Options& opt) {
                  opt.input_label().c_str(), opt.memory_mb);
     return EXIT_BAD_INPUT;
   }
-  const uint64_t out_bytes = HEADER_BYTES + r.stream_bytes;
+  const uint64_t out_bytes = coded.out_bytes;
 
   if (opt.verify) {
     std::vector<uint8_t> written;
     const std::string problem = !sink.read_back(written)
                                     ? std::string("cannot read the result back")
-                                    : verify_container(written, text, memory_limit);
+                                    : verify_members(written, text, memory_limit);
     if (!problem.empty()) {
       std::fprintf(stderr, "tav_e: %s: verification failed: %s; no output written\n",
                    opt.input_label().c_str(), problem.c_str());
@@ -252,7 +281,7 @@ int compress(const Options& opt) {
   }
   if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
   if (normal)
-    print_report(opt, RunReport{text.size(), out_bytes, f.order, r.pages_used, seconds_since(t0)});
+    print_report(opt, RunReport{text.size(), out_bytes, coded.order, coded.pages_used, seconds_since(t0)});
   return EXIT_OK;
 }
 

@@ -16,19 +16,20 @@ Progress::Progress(const Options& opt, uint64_t total)
   enabled_ = opt.verbosity == Verbosity::verbose || (opt.verbosity == Verbosity::normal && tty_);
 }
 
-void Progress::start(uint32_t order) {
+void Progress::start(uint32_t order, uint64_t base) {
   order_ = order;
+  base_ = base;
   t0_ = std::chrono::steady_clock::now();
   next_ = 1.0;
 }
 
-void Progress::show(uint32_t position, long compressed) {
+void Progress::show(uint64_t position, long compressed) {
   if (!enabled_ || position == 0) return;
   const double secs = seconds_since(t0_);
   if (secs < next_) return;
   next_ = secs + (tty_ ? 0.25 : 1.0);
   std::fprintf(stderr, "%stav_e: %s: %5.1f%%, %.2f MB/s, %.3f bits/byte (order %u)%s",
-               tty_ ? "\r" : "", label_.c_str(), 100.0 * position / total_, position / secs / 1e6,
+               tty_ ? "\r" : "", label_.c_str(), 100.0 * position / total_, (position - base_) / secs / 1e6,
                compressed > 0 ? 8.0 * compressed / position : 0.0, order_, tty_ ? "\x1b[K" : "\n");
   shown_ = true;
 }

@@ -20,10 +20,12 @@ class Progress {
  public:
   Progress(const Options& opt, uint64_t total);
 
-  // Starts the clock of one attempt at `order`.
-  void start(uint32_t order);
-  // `compressed`: bytes written so far (0 or less when unknown).
-  void show(uint32_t position, long compressed);
+  // Starts the clock of one attempt at `order` on the member whose text
+  // starts at `base` (the speed counts from there).
+  void start(uint32_t order, uint64_t base = 0);
+  // `position` in the whole text; `compressed`: bytes written so far (0 or
+  // less when unknown).
+  void show(uint64_t position, long compressed);
   void clear();
 
  private:
@@ -33,6 +35,7 @@ class Progress {
   bool enabled_ = false;
   bool shown_ = false;
   uint32_t order_ = 0;
+  uint64_t base_ = 0;
   std::chrono::steady_clock::time_point t0_;
   double next_ = 1.0;
 };

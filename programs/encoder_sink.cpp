@@ -3,64 +3,62 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <new>
 
 namespace tav {
 
-Sink::~Sink() { free_memory(); }
-
 bool Sink::open(OutputFile* out) {
   out_ = out;
-  if (out_ == nullptr || out_->in_place()) return open_memory();
+  memory_ = out_ == nullptr || out_->in_place();
+  if (memory_) return true;
   f_ = out_->stream();
   return f_ != nullptr;
 }
 
-bool Sink::open_memory() {
-  buf_f_ = f_ = ::open_memstream(&buf_, &len_);
-  return f_ != nullptr;
-}
-
-void Sink::free_memory() {
-  if (buf_f_ != nullptr) std::fclose(buf_f_);
-  buf_f_ = f_ = nullptr;
-  std::free(buf_);
-  buf_ = nullptr;
-  len_ = 0;
-}
-
 bool Sink::write(std::span<const uint8_t> bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), f_) == bytes.size();
+  if (memory_) {
+    try {
+      mem_.insert(mem_.end(), bytes.begin(), bytes.end());
+    } catch (const std::bad_alloc&) {
+      errno = ENOMEM;
+      return false;
+    }
+  } else if (std::fwrite(bytes.data(), 1, bytes.size(), f_) != bytes.size()) {
+    return false;
+  }
+  size_ += bytes.size();
+  return true;
 }
 
 bool Sink::rewind() {
-  if (is_memory()) {
-    free_memory();
-    return open_memory();
+  size_ = mark_;
+  if (memory_) {
+    mem_.resize(mark_);
+    return true;
   }
-  std::rewind(f_);
-  return ::ftruncate(::fileno(f_), 0) == 0;
+  return std::fflush(f_) == 0 && ::ftruncate(::fileno(f_), static_cast<off_t>(mark_)) == 0 &&
+         ::fseeko(f_, static_cast<off_t>(mark_), SEEK_SET) == 0;
 }
 
 bool Sink::read_back(std::vector<uint8_t>& bytes) {
-  if (std::fflush(f_) != 0) return false;
-  if (is_memory()) {
-    bytes.assign(buf_, buf_ + len_);
+  if (memory_) {
+    bytes = mem_;
     return true;
   }
+  if (std::fflush(f_) != 0) return false;
   std::rewind(f_);
-  return read_all_bytes(f_, bytes);
+  const bool ok = read_all_bytes(f_, bytes);
+  return ::fseeko(f_, 0, SEEK_END) == 0 && ok;
 }
 
 int Sink::commit(mode_t mode) {
-  if (std::fflush(f_) != 0) return errno;
-  if (!is_memory()) return out_->commit(mode);
+  if (!memory_) return std::fflush(f_) != 0 ? errno : out_->commit(mode);
   if (out_ != nullptr) {
-    if (const int err = out_->rewrite(reinterpret_cast<const uint8_t*>(buf_), len_); err != 0)
-      return err;
+    if (const int err = out_->rewrite(mem_.data(), mem_.size()); err != 0) return err;
     return out_->commit(mode);
   }
-  if (std::fwrite(buf_, 1, len_, stdout) != len_ || std::fflush(stdout) != 0) return errno;
+  if (std::fwrite(mem_.data(), 1, mem_.size(), stdout) != mem_.size() || std::fflush(stdout) != 0)
+    return errno;
   return 0;
 }
 

@@ -1,8 +1,9 @@
 // Where tav_e's compressed bytes go while they are made: the temporary file of
 // an OutputFile, or a memory buffer for standard output and for outputs
 // written in place (a device, a FIFO, a symlink), which receive the result
-// only once it is complete and verified.  rewind() empties it for another
-// attempt at a different order.
+// only once it is complete and verified.  rewind() goes back to the last
+// mark (the start of the member being written) for another attempt at a
+// different order; the members before the mark stay.
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +22,7 @@ namespace tav {
 class Sink final : public RewindableSink {
  public:
   Sink() = default;
-  ~Sink() override;
+  ~Sink() override = default;
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
 
@@ -31,7 +32,9 @@ class Sink final : public RewindableSink {
 
   bool write(std::span<const uint8_t> bytes) override;
   bool rewind() override;
-  bool is_memory() const { return buf_f_ != nullptr; }
+  bool is_memory() const { return memory_; }
+  // Makes the current end the point rewind() returns to.
+  void mark() { mark_ = size_; }
 
   // The bytes written so far.  False with errno set when they cannot be read.
   bool read_back(std::vector<uint8_t>& bytes);
@@ -42,14 +45,12 @@ class Sink final : public RewindableSink {
   int commit(mode_t mode);
 
  private:
-  bool open_memory();
-  void free_memory();
-
   OutputFile* out_ = nullptr;
-  std::FILE* f_ = nullptr;      // where encode_stream writes
-  std::FILE* buf_f_ = nullptr;  // f_ when it is a memory stream
-  char* buf_ = nullptr;
-  size_t len_ = 0;
+  std::FILE* f_ = nullptr;     // the temporary file, unless in memory
+  bool memory_ = false;
+  std::vector<uint8_t> mem_;   // the bytes, when in memory
+  uint64_t size_ = 0;          // bytes written
+  uint64_t mark_ = 0;          // where rewind() returns to
 };
 
 }  // namespace tav

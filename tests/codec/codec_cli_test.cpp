@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "decoder_types.h"
+#include "member_index.h"
 #include "output_name.h"
 #include "system_memory.h"
 
@@ -161,6 +163,9 @@ TEST_F(Cli, ShortHeadersUseInitialFieldValues) {
   spit(path("four.bin"), Bytes(4, 0));
   Result r = tav_d("four.bin");
   ASSERT_EQ(r.status, 0) << r.out;
+  // The position never lies beyond the file's end.
+  EXPECT_NE(r.out.find("Out=4 M"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n     4 "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Using model order 256."), std::string::npos);
   EXPECT_NE(r.out.find("Using 512M of RAM."), std::string::npos);
   EXPECT_EQ(fs::file_size(path("four.unp")), 0u);
@@ -243,8 +248,8 @@ TEST_F(Cli, CompressDecompressAndReport) {
   r = tav_d("t.txt.tav back.txt");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(slurp(path("back.txt")), text);
-  // The decoder's count of compressed bytes equals the file size.
-  const std::string size = std::to_string(fs::file_size(path("t.txt.tav")));
+  // The decoder's count of compressed bytes is the file up to its trailer.
+  const std::string size = std::to_string(fs::file_size(path("t.txt.tav")) - tav::TRAILER_BYTES);
   EXPECT_NE(r.out.find("\n" + std::string(size.size() < 6 ? 6 - size.size() : 0, ' ') + size + " "),
             std::string::npos)
       << r.out;
@@ -714,6 +719,73 @@ TEST_F(Cli, OversizedBudgetWarnsInBothPrograms) {
   r = tav_d("c.tav out.txt");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.err.rfind("tav_d: c.tav: " + warning + room + " MB this machine can give", 0), 0u) << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Concatenated files decode to their texts in order, as gzip members do; the
+// report runs over the whole text and the whole file.
+TEST_F(Cli, ConcatenatedMembersDecodeInOrder) {
+  const std::string a = small_text(), b = "and a second, shorter text\n";
+  spit(path("a.txt"), Bytes(a.begin(), a.end()));
+  spit(path("b.txt"), Bytes(b.begin(), b.end()));
+  const Result r = shell("$E -q a.txt && $E -q -t -3 b.txt && cat a.txt.tav b.txt.tav >c.tav && $D c.tav out.txt");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(slurp(path("out.txt")), a + b);
+  const std::string total = std::to_string(a.size() + b.size());
+  const std::string size = std::to_string(fs::file_size(path("c.tav")));
+  EXPECT_NE(r.out.find("\rInp=" + total + "/" + total + " Out=" + size + " M"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n" + std::string(6 - size.size(), ' ') + size + " "), std::string::npos) << r.out;
+}
+
+// Every member fault ends the run with exit 2, the fault and its position on
+// standard error, and an existing destination left as it was.
+TEST_F(Cli, DamagedMembersAreRefusedWithTheirPosition) {
+  const std::string text = small_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q -4 t.txt -o good.tav").status, 0);
+  const std::string g = slurp(path("good.tav"));
+  const Bytes good(g.begin(), g.end());
+  const size_t trailer_at = good.size() - tav::TRAILER_BYTES;
+  const auto retrail = [&](Bytes& f, uint64_t hash_xor, uint64_t extra_bytes) {
+    tav::MemberTrailer t;
+    t.text_hash = tav::text_hash({reinterpret_cast<const uint8_t*>(text.data()), text.size()}) ^ hash_xor;
+    t.member_bytes = good.size() + extra_bytes;
+    t.text_length = static_cast<uint32_t>(text.size());
+    const auto bytes = tav::write_trailer(t);
+    std::copy(bytes.begin(), bytes.end(), f.end() - tav::TRAILER_BYTES);
+  };
+  const struct {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    std::string reason;  // standard error after "damaged: "
+  } cases[] = {
+      {"checksum", [&](Bytes& f) { retrail(f, 1, 0); },
+       "checksum mismatch at position 0; victim.txt was left as it was, the 0 bytes before it are in victim.txt.partial"},
+      {"trailing byte", [](Bytes& f) { f.push_back('x'); },
+       "bytes after a member that belong to no member at position " + std::to_string(good.size())},
+      {"trailer cut", [](Bytes& f) { f.pop_back(); },
+       "trailer cut short at position " + std::to_string(trailer_at)},
+      {"trailer byte", [&](Bytes& f) { f[trailer_at + 9] ^= 1; },
+       "trailer damaged at position " + std::to_string(trailer_at)},
+      {"stream end", [&](Bytes& f) { f.insert(f.begin() + static_cast<long>(trailer_at), 0); retrail(f, 0, 1); },
+       "stream does not end where the trailer says at position " + std::to_string(trailer_at)},
+  };
+  const Bytes old(100, 'v');
+  for (const auto& c : cases) {
+    Bytes bad = good;
+    c.damage(bad);
+    spit(path("bad.tav"), bad);
+    spit(path("victim.txt"), old);
+    fs::remove(path("victim.txt.partial"));
+    const Result r = tav_d("bad.tav victim.txt");
+    EXPECT_EQ(r.status, 2) << c.what;
+    EXPECT_NE(r.out.find("Damaged compressed file: "), std::string::npos) << c.what << r.out;
+    EXPECT_EQ(r.err.rfind("tav_d: bad.tav: damaged: " + c.reason, 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(slurp(path("victim.txt")), std::string(old.begin(), old.end())) << c.what;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+// Writing members: header, the stream written out in full, then the trailer
+// (member_index.h).  "In full" means every byte the decoder will read: the
+// range encoder leaves the trailing 0xFF bytes of its final window to the
+// fillers a decoder reads past the end of a plain file, and a member appends
+// exactly those bytes, so a decoder that reads only the stream never takes a
+// trailer byte for stream.  The plain stream itself is not changed: its bytes
+// are the ones encode_stream writes, byte for byte.
+//
+// A text longer than one member may hold is cut into blocks, one member
+// each, each coded with its own model; member_blocks says where.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "byte_io.h"
+#include "order_fallback.h"
+#include "settings.h"
+
+namespace tav {
+
+struct MemberEncodeResult {
+  FallbackResult coded;       // the order used, or the failure that ended the search
+  uint64_t member_bytes = 0;  // header + full stream + trailer, on success
+};
+
+// Writes one member for `text` (at most MAX_TEXT_LENGTH bytes) to `out`, with
+// the order fallback of encode_with_fallback.  `out.rewind()` must go back to
+// where this member starts: a sink that holds earlier members rewinds to a
+// mark, not to its beginning.  Requires the numeric mode to be set.
+MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSettings& s,
+                                 RewindableSink& out, const FallbackObserver& observer = {});
+
+// The blocks of `text` that become members, in order: as many of
+// `max_block` bytes as fit, then the rest; an empty text is one empty block.
+// `max_block` (1 .. MAX_TEXT_LENGTH) is smaller only in tests.
+std::vector<std::span<const uint8_t>> member_blocks(std::span<const uint8_t> text,
+                                                    uint64_t max_block = MAX_TEXT_LENGTH);
+
+}  // namespace tav
