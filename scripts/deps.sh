@@ -3,7 +3,8 @@
 # With --bench it also installs the tools the benchmarks compare against,
 # with --fuzz the compiler and runtime of the fuzz targets.
 set -euo pipefail
-pkgs=(build-essential clang libclang-rt-14-dev cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev libxxhash-dev xxhash pkg-config groff-base)
+pkgs=(build-essential clang libclang-rt-14-dev cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev libxxhash-dev xxhash pkg-config groff-base
+      parallel)  # GNU parallel: the test of the README's recipe for members across machines
 if [[ "${1:-}" == "--fuzz" ]]; then
   pkgs+=(clang libclang-rt-14-dev)  # also in the base list: the sanitizer build uses them
 fi
