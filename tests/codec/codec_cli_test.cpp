@@ -263,7 +263,7 @@ TEST_F(Cli, CompressorUsageErrors) {
     const char* input = "";
   } cases[] = {
       {"--bogus x", "tav_e: unknown option '--bogus'\nTry 'tav_e --help'"},
-      {"-z x", "tav_e: unknown option '-z'\n"},
+      {"-Z x", "tav_e: unknown option '-Z'\n"},
       {"x --order", "tav_e: option '--order' needs a value\n"},
       {"x -o", "tav_e: option '-o' needs a value\n"},
       {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..1086)\n"},
@@ -386,7 +386,7 @@ TEST_F(Cli, PresetsAndExplicitSettings) {
 TEST_F(Cli, VerifyDecodesTheResult) {
   const std::string text = small_text();
   spit(path("t.txt"), Bytes(text.begin(), text.end()));
-  Result r = tav_e("-t t.txt -o c.tav");
+  Result r = tav_e("--verify t.txt -o c.tav");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find(", verified\n"), std::string::npos) << r.err;
   ASSERT_EQ(tav_d("c.tav back.txt").status, 0);
@@ -457,7 +457,7 @@ TEST_F(Cli, CompressorFallsBackToAnotherOrder) {
     text.insert(text.end(), b.begin(), b.end());
   }
   spit(path("rep.bin"), text);
-  Result r = tav_e("rep.bin --order 6 -t");
+  Result r = tav_e("rep.bin --order 6 --verify");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 6 cannot code 'rep.bin' at byte 74032"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 5 (the requested order cannot code this input)"), std::string::npos)
@@ -731,7 +731,7 @@ TEST_F(Cli, ConcatenatedMembersDecodeInOrder) {
   const std::string a = small_text(), b = "and a second, shorter text\n";
   spit(path("a.txt"), Bytes(a.begin(), a.end()));
   spit(path("b.txt"), Bytes(b.begin(), b.end()));
-  const Result r = shell("$E -q a.txt && $E -q -t -3 b.txt && cat a.txt.tav b.txt.tav >c.tav && $D c.tav out.txt");
+  const Result r = shell("$E -q a.txt && $E -q --verify -3 b.txt && cat a.txt.tav b.txt.tav >c.tav && $D c.tav out.txt");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(slurp(path("out.txt")), a + b);
   const std::string total = std::to_string(a.size() + b.size());
