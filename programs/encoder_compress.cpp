@@ -136,10 +136,9 @@ int compress(const Options& opt) {
   const bool sized = S_ISREG(in_st.st_mode);
   const uint64_t size = sized ? static_cast<uint64_t>(in_st.st_size) : 0;
   const uint64_t block = sized ? std::clamp<uint64_t>(size, 1, opt.block_bytes) : opt.block_bytes;
-  unsigned threads = plan_job_threads(
-      opt, job_memory_bytes({opt.memory_mb, opt.order, block, output_bound(block)}));
-  if (sized) threads = static_cast<unsigned>(std::min<uint64_t>(threads, (size + block - 1) / block));
-  threads = std::max(threads, 1u);
+  const unsigned threads =
+      plan_job_threads(opt, job_memory_bytes({opt.memory_mb, opt.order, block, output_bound(block)}),
+                       sized ? (size + block - 1) / block : UINT64_MAX);
   warn_oversized_budget(opt, block);
 
   const auto t0 = std::chrono::steady_clock::now();

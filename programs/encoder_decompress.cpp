@@ -94,11 +94,11 @@ unsigned decode_threads(const Options& opt, const FilePlan& plan, uint64_t& node
     job.order = std::max(job.order, m.header.level_limit - 1);
     job.block_bytes = std::max<uint64_t>(job.block_bytes, m.header.text_length);
   }
-  const unsigned threads = std::min<size_t>(plan_job_threads(opt, job_memory_bytes(job)), plan.members.size());
+  const unsigned threads = plan_job_threads(opt, job_memory_bytes(job), plan.members.size());
   const uint64_t machine = machine_memory_bytes();
   const uint64_t texts = (uint64_t{threads} + 1) * (job.block_bytes + 1);
   node_limit = machine > texts ? machine - texts : UINT64_MAX;
-  return std::max(threads, 1u);
+  return threads;
 }
 
 // Decodes every member of `c` into `write`.  Returns an exit status.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,10 +61,12 @@ int check_stdout(const Options& opt, const char* what) {
   return EXIT_USAGE_OR_IO;
 }
 
-unsigned plan_job_threads(const Options& opt, uint64_t job_bytes) {
+unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs) {
   ThreadRequest req;
-  req.requested = opt.threads;
   req.cores = std::thread::hardware_concurrency();
+  // No more threads than jobs: the notice then speaks of threads that could run.
+  const uint64_t wanted = opt.threads != 0 ? opt.threads : std::max(1u, req.cores);
+  req.requested = static_cast<unsigned>(std::clamp<uint64_t>(jobs, 1, wanted));
   req.job_bytes = job_bytes;
   req.limit_bytes = opt.memory_limit != 0 ? opt.memory_limit : default_memory_limit(machine_memory_bytes());
   const ThreadPlan plan = plan_threads(req);

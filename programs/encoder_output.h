@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 
 #include "encoder_options.h"
@@ -24,8 +25,9 @@ int commit_output(const Options& opt, Sink& sink, mode_t mode);
 // Refuses a terminal as standard output unless forced.
 int check_stdout(const Options& opt, const char* what);
 
-// Threads for jobs of `job_bytes` each: -T within -M (or the default limit),
-// with tav_e's notice on standard error unless -q.
-unsigned plan_job_threads(const Options& opt, uint64_t job_bytes);
+// Threads for `jobs` jobs (UINT64_MAX: unknown) of `job_bytes` each: -T,
+// at most one per job, within -M (or the default limit), with tav_e's notice
+// on standard error unless -q.  At least 1.
+unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs);
 
 }  // namespace tav
