@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <mutex>
 #include <new>
-#include <thread>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "decoder_types.h"
 #include "ordered_jobs.h"
@@ -48,10 +50,12 @@ class SharedProgress {
 struct JobCount {
   uint64_t text = 0;
   uint64_t bytes = 0;
-  void move_to(SharedProgress& p, uint64_t text_now, uint64_t bytes_now, uint64_t& t, uint64_t& b) {
-    std::tie(t, b) = p.add(static_cast<int64_t>(text_now - text), static_cast<int64_t>(bytes_now - bytes));
+  // Counts the job at `text_now` and `bytes_now`; returns the new totals.
+  std::pair<uint64_t, uint64_t> move_to(SharedProgress& p, uint64_t text_now, uint64_t bytes_now) {
+    const auto totals = p.add(static_cast<int64_t>(text_now - text), static_cast<int64_t>(bytes_now - bytes));
     text = text_now;
     bytes = bytes_now;
+    return totals;
   }
 };
 
@@ -79,11 +83,11 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
   FallbackObserver observer;
   observer.attempt_starts = [&](uint32_t o) {
     order = o;
-    count.move_to(shared, 0, 0, t, b);
+    std::tie(t, b) = count.move_to(shared, 0, 0);
   };
   if (jobs.progress)
     observer.progress = [&](uint32_t p, uint64_t written) {
-      count.move_to(shared, p, written, t, b);
+      std::tie(t, b) = count.move_to(shared, p, written);
       shared.try_report([&] { jobs.progress(t, b, order); });
     };
   if (jobs.attempt_failed)
@@ -94,13 +98,13 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
   const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer);
   const EncodeStatus status = r.coded.result.status;
   if (status != EncodeStatus::ok) {
-    count.move_to(shared, 0, 0, t, b);
+    std::tie(t, b) = count.move_to(shared, 0, 0);
     err = block_failure(in, status == EncodeStatus::out_of_memory ? BlockFault::out_of_memory
                                                                    : BlockFault::code);
     err.status = status;
     return false;
   }
-  count.move_to(shared, in.text.size(), sink.bytes.size(), t, b);
+  count.move_to(shared, in.text.size(), sink.bytes.size());
   if (jobs.verify) {
     const std::string problem = verify_members(sink.bytes, in.text, jobs.settings.node_memory_limit);
     if (!problem.empty()) {
@@ -190,7 +194,7 @@ bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, De
   uint64_t t = 0, b = 0;
   if (jobs.progress)
     progress = [&](uint64_t p, uint64_t file_position, uint32_t pages) {
-      count.move_to(shared, p, file_position - m.offset, t, b);
+      std::tie(t, b) = count.move_to(shared, p, file_position - m.offset);
       shared.try_report([&] { jobs.progress(t, b, pages); });
     };
   out.r = decode_member(jobs.file, m, jobs.plan->checked, out.text.data(), nullptr, 0, progress,
