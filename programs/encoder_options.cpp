@@ -212,6 +212,11 @@ int parse_args(int argc, char** argv, Options& opt) {
     std::fprintf(stderr, "tav_e: -c and -o '%s' name two outputs; give one\n", output.c_str());
     return EXIT_USAGE_OR_IO;
   }
+  if ((has_output || to_stdout) && (opt.mode == Mode::test || opt.mode == Mode::list)) {
+    std::fprintf(stderr, "tav_e: %s writes no output; -o and -c do not apply\n",
+                 opt.mode == Mode::test ? "--test" : "--list");
+    return EXIT_USAGE_OR_IO;
+  }
   if (has_output && output.empty()) {
     std::fprintf(stderr, "tav_e: the output name is empty\n");
     return EXIT_USAGE_OR_IO;
