@@ -20,13 +20,16 @@
 // whose checks fail, or trailers that do not add up, end the run as a
 // damaged file.  A one-member file prints exactly what a plain file does.
 // With several members the information lines are those of the first member,
-// the progress line runs over the whole text (Out is the position in the
-// file), and the report gives the whole file's size and the node memory of
-// the member whose model used the most.
+// the progress line runs over the whole text (Out: the compressed bytes the
+// members in progress and done have consumed), and the report gives the
+// whole file's size and the node memory of the member whose model used the
+// most.  Several members are decoded side by side (parallel_members.h: one
+// thread per core, as many as fit in a quarter of the machine's memory), their
+// text written in file order; a one-member or plain file is decoded on the
+// main thread, as it always was.
 #include <sys/stat.h>
 
 #include <algorithm>
-
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
