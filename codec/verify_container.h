@@ -1,5 +1,5 @@
 // Checks a finished container against the text it should hold, by decoding it
-// with the decoder's own model (tav_e -t).
+// with the decoder's own model (tav_e --verify).
 #pragma once
 
 #include <cstdint>

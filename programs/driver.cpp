@@ -20,11 +20,16 @@
 // whose checks fail, or trailers that do not add up, end the run as a
 // damaged file.  A one-member file prints exactly what a plain file does.
 // With several members the information lines are those of the first member,
-// the progress line runs over the whole text (Out is the position in the
-// file), and the report gives the whole file's size and the node memory of
-// the member whose model used the most.
+// the progress line runs over the whole text (Out: the compressed bytes the
+// members in progress and done have consumed), and the report gives the
+// whole file's size and the node memory of the member whose model used the
+// most.  Several members are decoded side by side (parallel_members.h: one
+// thread per core, as many as fit in a quarter of the machine's memory), their
+// text written in file order; a one-member or plain file is decoded on the
+// main thread, as it always was.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -32,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "byte_io.h"
@@ -40,7 +46,9 @@
 #include "member_decode.h"
 #include "output_file.h"
 #include "output_name.h"
+#include "parallel_members.h"
 #include "system_memory.h"
+#include "thread_budget.h"
 
 namespace {
 
@@ -206,24 +214,67 @@ int report_failure(Run& run, const uint8_t* text, const FileDecodeResult& f, int
   return EXIT_BAD_INPUT;
 }
 
+// Threads for decoding the members side by side: one per core, as many
+// jobs of the largest member as fit in the default share of the machine.
+unsigned member_threads(const FilePlan& plan) {
+  JobMemory job;
+  for (const Member& m : plan.members) {
+    job.memory_mb = std::max(job.memory_mb, m.header.memory_mb);
+    job.order = std::max(job.order, m.header.level_limit - 1);
+    job.block_bytes = std::max<uint64_t>(job.block_bytes, m.header.text_length);
+  }
+  ThreadRequest req;
+  req.requested = 0;
+  req.cores = std::thread::hardware_concurrency();
+  req.job_bytes = job_memory_bytes(job);
+  req.limit_bytes = default_memory_limit(machine_memory_bytes());
+  req.program = "tav_d";
+  return static_cast<unsigned>(std::min<size_t>(plan_threads(req).threads, plan.members.size()));
+}
+
+// Decodes the members side by side into `text` and, unless deferred, the
+// output.  `write_error` receives the errno of a failed write.
+FileDecodeResult decode_parallel(Run& run, uint8_t* text, const FileProgress& progress, int& write_error) {
+  FileSink out(run.deferred ? nullptr : run.out.stream());
+  DecodeJobs jobs;
+  jobs.file = run.file;
+  jobs.plan = &run.plan;
+  uint64_t at = 0;
+  jobs.write = [&](size_t, std::span<const uint8_t> member_text) {
+    std::copy(member_text.begin(), member_text.end(), text + at);
+    at += member_text.size();
+    return run.deferred || out.write(member_text);
+  };
+  jobs.progress = progress;
+  jobs.node_memory_limit = run.node_memory_limit;
+  const ParallelDecodeResult r = decode_members(jobs, member_threads(run.plan));
+  write_error = out.error != 0 ? out.error : r.write_error;
+  return r.file;
+}
+
 // Returns an exit status.
 int decode_all(Run& run, uint8_t* text) {
-  // An output written in place over a regular file gets the text only once
-  // it is complete.
-  FileSink out(run.deferred ? nullptr : run.out.stream());
   uint32_t next_progress_time = run.start_time;
-  const FileDecodeResult f = decode_file(
-      run.file, run.plan, text, run.deferred ? nullptr : &out,
-      [&](uint64_t p, uint64_t file_position, uint32_t pages_used) {
-        const uint32_t now = tick_ms();
-        if (now >= next_progress_time) {
-          next_progress_time = now + 500;
-          run.show_progress(p, file_position, pages_used);
-        }
-      },
-      run.node_memory_limit);
+  const FileProgress progress = [&](uint64_t p, uint64_t file_position, uint32_t pages_used) {
+    const uint32_t now = tick_ms();
+    if (now >= next_progress_time) {
+      next_progress_time = now + 500;
+      run.show_progress(p, file_position, pages_used);
+    }
+  };
+  int write_error = 0;
+  FileDecodeResult f;
+  if (run.plan.members.size() > 1) {
+    f = decode_parallel(run, text, progress, write_error);
+  } else {
+    // An output written in place over a regular file gets the text only once
+    // it is complete.
+    FileSink out(run.deferred ? nullptr : run.out.stream());
+    f = decode_file(run.file, run.plan, text, run.deferred ? nullptr : &out, progress, run.node_memory_limit);
+    write_error = out.error;
+  }
   run.decoded = f.text_written;
-  if (!f.ok()) return report_failure(run, text, f, out.error);
+  if (!f.ok()) return report_failure(run, text, f, write_error);
 
   const uint32_t elapsed = tick_ms() - run.start_time;
   // One member: the bytes the decoder consumed, as for a plain file; several:

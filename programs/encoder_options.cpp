@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "decoder_types.h"
+#include "member_index.h"
 #include "settings.h"
+#include "size_text.h"
 
 namespace tav {
 
@@ -20,7 +22,12 @@ const char* const USAGE =
     "Usage: tav_e [options] [INPUT|-] [-o OUTPUT]\n"
     "Compresses INPUT (standard input if '-' or absent) for tav_d.  The output is\n"
     "INPUT.tav, or standard output when reading standard input; the input is kept.\n"
+    "With -d the output is INPUT less its .tav suffix; -t and -l take several files.\n"
     "\n"
+    "  -z, --compress     compress (the default)\n"
+    "  -d, --decompress   decompress\n"
+    "  -t, --test         test the integrity of compressed files; write nothing\n"
+    "  -l, --list         list the members of compressed files, without decoding\n"
     "  -o, --output FILE  write to FILE ('-': standard output)\n"
     "  -c, --stdout       write to standard output\n"
     "  -f, --force        overwrite an existing output; write to a terminal\n"
@@ -29,7 +36,13 @@ const char* const USAGE =
     "                     --fast is -1, --best is -9\n"
     "      --order N      model order, 0..%u (contexts of 0..N bytes)\n"
     "  -m, --memory MB    node memory budget in MB, 1..%u\n"
-    "  -t, --verify       decode the result in memory and compare with the input\n"
+    "      --verify       decode each member in memory and compare with the input\n"
+    "  -T, --threads N    compress or decode N blocks side by side (0: one per core,\n"
+    "                     the default); the output is the same for any N\n"
+    "      --block-size SIZE  cut the input into blocks of SIZE (K, M, G suffixes;\n"
+    "                     default 64M), each its own member\n"
+    "  -M, --memlimit SIZE  memory the threads may take together (default: a quarter\n"
+    "                     of the machine's); fewer threads run when they would not fit\n"
     "  -q, --quiet        no report, no warnings (errors are still shown)\n"
     "  -v, --verbose      show the settings, and progress even when not on a terminal\n"
     "  -V, --version      show the version\n"
@@ -42,8 +55,8 @@ void print_usage(std::FILE* f) {
   for (int level = MIN_PRESET; level <= MAX_PRESET; ++level)
     std::fprintf(f, "  -%d: order %2u, %5u MB\n", level, preset(level).order,
                  preset(level).memory_mb);
-  std::fprintf(f, "Exit status: 0 success, 1 usage or I/O error, 2 input that cannot be coded\n"
-                  "or a result that failed verification.\n");
+  std::fprintf(f, "Exit status: 0 success, 1 usage or I/O error, 2 input that cannot be coded,\n"
+                  "a result that failed verification, or a damaged compressed file.\n");
 }
 
 void try_help() { std::fprintf(stderr, "Try 'tav_e --help' for more information.\n"); }
@@ -57,7 +70,65 @@ bool parse_number(const char* s, uint32_t lo, uint32_t hi, uint32_t& out) {
   return true;
 }
 
-enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST };
+enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE };
+
+// -T, --block-size and -M.  False after printing the reason.
+bool parse_sizes(int c, const char* arg, Options& opt) {
+  if (c == 'T') {
+    uint32_t n = 0;
+    if (parse_number(arg, 0, 4096, n)) {
+      opt.threads = n;
+      return true;
+    }
+    std::fprintf(stderr, "tav_e: invalid thread count '%s' (allowed: 0..4096, 0: one per core)\n", arg);
+    return false;
+  }
+  const bool block = c == OPT_BLOCK_SIZE;
+  const SizeParse p = block ? parse_size(arg, "--block-size", 1, MAX_TEXT_LENGTH)
+                            : parse_size(arg, "--memlimit", 1, UINT64_MAX);
+  if (!p.ok) {
+    std::fprintf(stderr, "tav_e: %s\n", p.error.c_str());
+    return false;
+  }
+  (block ? opt.block_bytes : opt.memory_limit) = p.bytes;
+  return true;
+}
+
+// The file names after the options.  Returns -1 to go on, or an exit status.
+int take_names(int argc, char** argv, Options& opt) {
+  const int names = argc - optind;
+  const bool several = opt.mode == Mode::test || opt.mode == Mode::list;
+  if (several) {
+    for (int i = optind; i < argc; ++i)
+      opt.inputs.push_back(std::strcmp(argv[i], "-") == 0 ? "" : argv[i]);
+    if (opt.inputs.empty()) opt.inputs.push_back("");
+    if (opt.mode == Mode::list)
+      for (const std::string& name : opt.inputs)
+        if (name.empty()) {
+          std::fprintf(stderr, "tav_e: --list needs file names (it reads the trailers from the end)\n");
+          return EXIT_USAGE_OR_IO;
+        }
+    return -1;
+  }
+  if (names > 1) {
+    std::fprintf(stderr, "tav_e: too many file names ('%s', '%s'); name the output with -o\n",
+                 argv[optind], argv[optind + 1]);
+    try_help();
+    return EXIT_USAGE_OR_IO;
+  }
+  if (names == 1 && std::strcmp(argv[optind], "-") != 0) opt.input = argv[optind];
+  return -1;
+}
+
+// The output name -d gives INPUT: INPUT less ".tav"; empty when it has none.
+std::string decompressed_name(const std::string& input) {
+  const std::string suffix = ".tav";
+  const size_t slash = input.find_last_of('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (input.size() - base <= suffix.size() || input.compare(input.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return {};
+  return input.substr(0, input.size() - suffix.size());
+}
 
 }  // namespace
 
@@ -66,7 +137,12 @@ int parse_args(int argc, char** argv, Options& opt) {
       {"output", required_argument, nullptr, 'o'}, {"stdout", no_argument, nullptr, 'c'},
       {"to-stdout", no_argument, nullptr, 'c'},    {"force", no_argument, nullptr, 'f'},
       {"keep", no_argument, nullptr, 'k'},         {"order", required_argument, nullptr, OPT_ORDER},
-      {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, 't'},
+      {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, OPT_VERIFY},
+      {"compress", no_argument, nullptr, 'z'},     {"decompress", no_argument, nullptr, 'd'},
+      {"uncompress", no_argument, nullptr, 'd'},   {"test", no_argument, nullptr, 't'},
+      {"list", no_argument, nullptr, 'l'},         {"threads", required_argument, nullptr, 'T'},
+      {"block-size", required_argument, nullptr, OPT_BLOCK_SIZE},
+      {"memlimit", required_argument, nullptr, 'M'}, {"memory-limit", required_argument, nullptr, 'M'},
       {"quiet", no_argument, nullptr, 'q'},        {"verbose", no_argument, nullptr, 'v'},
       {"version", no_argument, nullptr, 'V'},      {"help", no_argument, nullptr, 'h'},
       {"fast", no_argument, nullptr, OPT_FAST},    {"best", no_argument, nullptr, OPT_BEST},
@@ -76,14 +152,21 @@ int parse_args(int argc, char** argv, Options& opt) {
   std::string output;
   opterr = 0;
   for (;;) {
-    const int c = getopt_long(argc, argv, ":o:cfkm:tqvVh123456789", longs, nullptr);
+    const int c = getopt_long(argc, argv, ":o:cfkm:zdtlT:M:qvVh123456789", longs, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'o': has_output = true; output = optarg; break;
       case 'c': to_stdout = true; break;
       case 'f': opt.force = true; break;
       case 'k': break;
-      case 't': opt.verify = true; break;
+      case 'z': opt.mode = Mode::compress; break;
+      case 'd': opt.mode = Mode::decompress; break;
+      case 't': opt.mode = Mode::test; break;
+      case 'l': opt.mode = Mode::list; break;
+      case OPT_VERIFY: opt.verify = true; break;
+      case 'T': case 'M': case OPT_BLOCK_SIZE:
+        if (!parse_sizes(c, optarg, opt)) return EXIT_USAGE_OR_IO;
+        break;
       case 'q': opt.verbosity = Verbosity::quiet; break;
       case 'v': opt.verbosity = Verbosity::verbose; break;
       case 'V': std::printf("tav_e %s (container: 8-byte header, order 0..%u)\n", VERSION, MAX_ORDER);
@@ -124,16 +207,14 @@ int parse_args(int argc, char** argv, Options& opt) {
   if (!has_order) opt.order = p.order;
   if (!has_memory) opt.memory_mb = p.memory_mb;
 
-  const int names = argc - optind;
-  if (names > 1) {
-    std::fprintf(stderr, "tav_e: too many file names ('%s', '%s'); name the output with -o\n",
-                 argv[optind], argv[optind + 1]);
-    try_help();
-    return EXIT_USAGE_OR_IO;
-  }
-  if (names == 1 && std::strcmp(argv[optind], "-") != 0) opt.input = argv[optind];
+  if (const int status = take_names(argc, argv, opt); status >= 0) return status;
   if (to_stdout && has_output && output != "-") {
     std::fprintf(stderr, "tav_e: -c and -o '%s' name two outputs; give one\n", output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if ((has_output || to_stdout) && (opt.mode == Mode::test || opt.mode == Mode::list)) {
+    std::fprintf(stderr, "tav_e: %s writes no output; -o and -c do not apply\n",
+                 opt.mode == Mode::test ? "--test" : "--list");
     return EXIT_USAGE_OR_IO;
   }
   if (has_output && output.empty()) {
@@ -144,8 +225,15 @@ int parse_args(int argc, char** argv, Options& opt) {
     opt.output.clear();
   else if (has_output)
     opt.output = output;
-  else if (!opt.from_stdin())
+  else if (opt.from_stdin() || opt.mode == Mode::test || opt.mode == Mode::list)
+    opt.output.clear();
+  else if (opt.mode == Mode::compress)
     opt.output = opt.input + ".tav";
+  else if ((opt.output = decompressed_name(opt.input)).empty()) {
+    std::fprintf(stderr, "tav_e: %s: no .tav suffix to remove; name the output with -o, or use -c\n",
+                 opt.input.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
   return -1;
 }
 

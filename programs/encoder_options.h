@@ -1,9 +1,12 @@
-// tav_e's command line: options, their defaults and limits, and the usage
-// text.  Parsing only reads argv and prints usage errors; it opens nothing.
+// tav_e's command line: the mode, options, their defaults and limits, and the
+// usage text.  Parsing only reads argv and prints usage errors; it opens
+// nothing.  The letters follow xz, zstd, bzip2 and gzip: -z compress, -d
+// decompress, -t test, -l list; verify-after-compress is --verify.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tav {
 
@@ -12,15 +15,24 @@ inline constexpr int EXIT_USAGE_OR_IO = 1;
 inline constexpr int EXIT_BAD_INPUT = 2;
 
 enum class Verbosity { quiet, normal, verbose };
+enum class Mode { compress, decompress, test, list };
+
+// Blocks of a large input, each compressed as its own member.
+inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;
 
 struct Options {
-  std::string input;   // empty: standard input
+  Mode mode = Mode::compress;
+  std::string input;   // empty: standard input (compress, decompress)
+  std::vector<std::string> inputs;  // test, list: the files ("" for standard input)
   std::string output;  // empty: standard output
   bool force = false;
   bool verify = false;
   Verbosity verbosity = Verbosity::normal;
   uint32_t order = 0;
   uint32_t memory_mb = 0;
+  unsigned threads = 0;                      // 0: one per core
+  uint64_t block_bytes = DEFAULT_BLOCK_BYTES;
+  uint64_t memory_limit = 0;                 // 0: default_memory_limit() of the machine
 
   bool from_stdin() const { return input.empty(); }
   bool to_stdout() const { return output.empty(); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,14 +19,16 @@ double seconds_since(std::chrono::steady_clock::time_point t0);
 
 class Progress {
  public:
+  // `total`: the input's size, 0 when unknown (a pipe: no percentage).
   Progress(const Options& opt, uint64_t total);
 
   // Starts the clock of one attempt at `order` on the member whose text
   // starts at `base` (the speed counts from there).
   void start(uint32_t order, uint64_t base = 0);
   // `position` in the whole text; `compressed`: bytes written so far (0 or
-  // less when unknown).
-  void show(uint64_t position, long compressed);
+  // less when unknown); `order`: the order being tried.  Not thread-safe:
+  // the caller calls it from one thread at a time.
+  void show(uint64_t position, long compressed, uint32_t order);
   void clear();
 
  private:
@@ -47,6 +50,7 @@ struct RunReport {
   uint32_t order = 0;  // the order used, maybe a fallback
   uint32_t pages_used = 0;
   double seconds = 0;
+  size_t members = 1;
 };
 
 // The two report lines: sizes, bits per byte and speed; settings and memory.

@@ -263,7 +263,7 @@ TEST_F(Cli, CompressorUsageErrors) {
     const char* input = "";
   } cases[] = {
       {"--bogus x", "tav_e: unknown option '--bogus'\nTry 'tav_e --help'"},
-      {"-z x", "tav_e: unknown option '-z'\n"},
+      {"-Z x", "tav_e: unknown option '-Z'\n"},
       {"x --order", "tav_e: option '--order' needs a value\n"},
       {"x -o", "tav_e: option '-o' needs a value\n"},
       {"x --order abc", "tav_e: invalid order 'abc' (allowed: 0..1086)\n"},
@@ -386,7 +386,7 @@ TEST_F(Cli, PresetsAndExplicitSettings) {
 TEST_F(Cli, VerifyDecodesTheResult) {
   const std::string text = small_text();
   spit(path("t.txt"), Bytes(text.begin(), text.end()));
-  Result r = tav_e("-t t.txt -o c.tav");
+  Result r = tav_e("--verify t.txt -o c.tav");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find(", verified\n"), std::string::npos) << r.err;
   ASSERT_EQ(tav_d("c.tav back.txt").status, 0);
@@ -457,7 +457,7 @@ TEST_F(Cli, CompressorFallsBackToAnotherOrder) {
     text.insert(text.end(), b.begin(), b.end());
   }
   spit(path("rep.bin"), text);
-  Result r = tav_e("rep.bin --order 6 -t");
+  Result r = tav_e("rep.bin --order 6 --verify");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 6 cannot code 'rep.bin' at byte 74032"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 5 (the requested order cannot code this input)"), std::string::npos)
@@ -731,7 +731,7 @@ TEST_F(Cli, ConcatenatedMembersDecodeInOrder) {
   const std::string a = small_text(), b = "and a second, shorter text\n";
   spit(path("a.txt"), Bytes(a.begin(), a.end()));
   spit(path("b.txt"), Bytes(b.begin(), b.end()));
-  const Result r = shell("$E -q a.txt && $E -q -t -3 b.txt && cat a.txt.tav b.txt.tav >c.tav && $D c.tav out.txt");
+  const Result r = shell("$E -q a.txt && $E -q --verify -3 b.txt && cat a.txt.tav b.txt.tav >c.tav && $D c.tav out.txt");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(slurp(path("out.txt")), a + b);
   const std::string total = std::to_string(a.size() + b.size());
@@ -786,6 +786,157 @@ TEST_F(Cli, DamagedMembersAreRefusedWithTheirPosition) {
     EXPECT_EQ(r.err.rfind("tav_d: bad.tav: damaged: " + c.reason, 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(slurp(path("victim.txt")), std::string(old.begin(), old.end())) << c.what;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// About 160 KB: three members of 64 KiB blocks.
+std::string blocks_text() {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += small_text();
+  return text;
+}
+
+// The same bytes whatever the threads, the block size and whether the input
+// is a file or a pipe; both decoders restore the text.
+TEST_F(Cli, BlocksGiveTheSameBytesForAnyThreads) {
+  const std::string text = blocks_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  for (const char* block : {"64K", "100000", "1M"}) {
+    ASSERT_EQ(tav_e(std::string("-q -1 -T 1 -f t.txt -o one.tav --block-size ") + block).status, 0);
+    const std::string one = slurp(path("one.tav"));
+    for (const char* threads : {"-T 2", "-T 3", "-T 0 --verify"}) {
+      const std::string args = std::string("-q -1 --block-size ") + block + " " + threads;
+      Result r = tav_e(args + " -f t.txt -o many.tav");
+      ASSERT_EQ(r.status, 0) << args << r.err;
+      EXPECT_EQ(slurp(path("many.tav")), one) << args;
+      r = shell("cat t.txt | $E " + args + " >piped.tav");  // read block by block, size unknown
+      EXPECT_EQ(r.status, 0) << args << r.err;
+      EXPECT_EQ(slurp(path("piped.tav")), one) << args;
+    }
+    EXPECT_EQ(tav_e("-d -c one.tav").out, text) << block;
+    ASSERT_EQ(tav_d("one.tav back.txt").status, 0) << block;
+    EXPECT_EQ(slurp(path("back.txt")), text) << block;
+  }
+  const std::string last = slurp(path("one.tav"));
+  EXPECT_EQ(tav::index_members(Bytes(last.begin(), last.end())).members.size(), 1u);  // 1M: one block
+}
+
+// Too little memory for the threads asked: fewer run, with a notice (none
+// with -q), and the bytes do not change.
+TEST_F(Cli, ThreadsReducedToTheMemoryLimit) {
+  const std::string text = blocks_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q -1 --block-size 64K t.txt -o a.tav").status, 0);
+  Result r = tav_e("-1 -T 3 --block-size 64K --memlimit 1M t.txt -o b.tav");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.rfind("tav_e: using 1 thread instead of 3 to stay within 1 MiB of memory (3 x ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" in 3 members, "), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(path("a.tav")), slurp(path("b.tav")));
+  r = tav_e("-q -1 -T 3 --block-size 64K -M 1M -c t.txt");
+  EXPECT_EQ(r.err, "");
+  const std::pair<const char*, const char*> bad[] = {
+      {"--block-size 0", "size '0' for --block-size out of range"},
+      {"--block-size 3G", "size '3G' for --block-size out of range"},
+      {"-M 12Q", "invalid size '12Q' for --memlimit"},
+      {"-T -1", "invalid thread count '-1'"},
+      {"-t -o x", "--test writes no output"},
+  };
+  for (const auto& [args, err] : bad) {
+    r = tav_e(std::string("t.txt ") + args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.err.rfind(std::string("tav_e: ") + err, 0), 0u) << args << r.err;
+  }
+}
+
+// -d: the name without .tav beside the input; other names only with -c or
+// -o; an existing file, a damaged file or a failed run leave no output.
+TEST_F(Cli, DecompressNamesAndRefusals) {
+  const std::string text = blocks_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q -1 --block-size 64K t.txt -o a.tav").status, 0);
+  Bytes bad(slurp(path("a.tav")).size());
+  const std::string good = slurp(path("a.tav"));
+  std::copy(good.begin(), good.end(), bad.begin());
+  bad[bad.size() - 20] ^= 1;  // the last trailer's check
+  spit(path("bad.tav"), bad);
+  spit(path("b.txt"), Bytes(good.begin(), good.end()));
+  const struct {
+    const char* args;
+    int status;
+    const char* err;     // the start of standard error
+    const char* output;  // the file it writes, "" for none
+  } cases[] = {
+      {"-d a.tav", 0, "", "a"},
+      {"-d a.tav", 1, "tav_e: a: already exists; use -f to overwrite\n", ""},
+      {"-d -f a.tav", 0, "", "a"},
+      {"-d b.txt", 1, "tav_e: b.txt: no .tav suffix to remove; name the output with -o, or use -c\n", ""},
+      {"-d b.txt -o c", 0, "", "c"},
+      {"--decompress -T 3 <a.tav >d", 0, "", "d"},
+      {"-d bad.tav", 2, "tav_e: bad.tav: damaged: trailer damaged at position ", ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = shell(std::string("$E ") + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ": " << r.err;
+    if (*c.output != '\0') {
+      EXPECT_EQ(slurp(path(c.output)), text) << c.args;
+    }
+  }
+  EXPECT_FALSE(fs::exists(path("bad")));
+}
+
+// -l reads headers and trailers only; -t decodes and checks, writes nothing.
+TEST_F(Cli, ListAndTestFiles) {
+  const std::string text = blocks_text();
+  spit(path("t.txt"), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(tav_e("-q -1 --block-size 64K t.txt -o three.tav").status, 0);
+  ASSERT_EQ(tav_e("-q -3 t.txt -o one.tav").status, 0);
+  const std::string three = slurp(path("three.tav")), one = slurp(path("one.tav"));
+  spit(path("plain.tav"), Bytes(one.begin(), one.end() - tav::TRAILER_BYTES));
+  const auto index = tav::index_members(Bytes(three.begin(), three.end()));
+  ASSERT_EQ(index.members.size(), 3u);
+  Bytes bad(three.begin(), three.end());
+  const uint64_t second_end = index.members[1].offset + index.members[1].trailer.member_bytes;
+  bad[second_end - 1] ^= 1;  // the second trailer's magic
+  spit(path("bad.tav"), bad);
+  Bytes flipped(three.begin(), three.end());
+  flipped[index.members[1].stream_offset + 100] ^= 0x40;  // inside the second stream
+  spit(path("flipped.tav"), flipped);
+
+  Result r = tav_e("-l three.tav one.tav plain.tav bad.tav");
+  EXPECT_EQ(r.status, 2);
+  const std::string n = std::to_string(text.size());
+  const auto row = [&](const char* members, const std::string& bytes, const char* check, const char* name) {
+    char ratio[16];
+    std::snprintf(ratio, sizeof ratio, "%.3f", static_cast<double>(bytes.size()) / static_cast<double>(text.size()));
+    char line[160];
+    std::snprintf(line, sizeof line, "%7s %12zu %13s %6s  %-5s  %s\n", members, bytes.size(), n.c_str(), ratio, check, name);
+    return std::string(line);
+  };
+  EXPECT_EQ(r.out, "Members   Compressed  Uncompressed  Ratio  Check  Filename\n" +
+                       row("3", three, "XXH64", "three.tav") + row("1", one, "XXH64", "one.tav") +
+                       row("1", slurp(path("plain.tav")), "none", "plain.tav"));
+  EXPECT_EQ(r.err, "tav_e: bad.tav: damaged: trailer damaged at position " +
+                       std::to_string(second_end - tav::TRAILER_BYTES) + "\n");
+  r = tav_e("-lv three.tav");
+  EXPECT_NE(r.out.find("Budget MB  Check\n       1            0 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n       3 " + std::string(12 - std::to_string(index.members[2].offset).size(), ' ') +
+                       std::to_string(index.members[2].offset) + " "), std::string::npos) << r.out;
+
+  r = tav_e("-tv three.tav one.tav plain.tav");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "three.tav: OK\none.tav: OK\nplain.tav: OK\n");
+  EXPECT_EQ(r.out, "");
+  r = tav_e("--test", "three.tav");
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = tav_e("-t flipped.tav three.tav");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tav_e: flipped.tav: damaged: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" at position "), std::string::npos) << r.err;
+  EXPECT_TRUE(other_files(dir_, {"t.txt", "three.tav", "one.tav", "plain.tav", "bad.tav", "flipped.tav"}).empty());
 }
 
 }  // namespace

@@ -1,0 +1,269 @@
+#include "parallel_members.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <new>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "decoder_types.h"
+#include "ordered_jobs.h"
+#include "verify_container.h"
+
+namespace tav {
+
+namespace {
+
+// Totals over every job in flight.  Each job adds the change in its own
+// position, so a job that starts again (another order) takes back what it had
+// counted.
+class SharedProgress {
+ public:
+  // Adds `delta_text` and `delta_bytes`; returns the new totals.
+  std::pair<uint64_t, uint64_t> add(int64_t delta_text, int64_t delta_bytes) {
+    const uint64_t t = text_.fetch_add(static_cast<uint64_t>(delta_text)) + static_cast<uint64_t>(delta_text);
+    const uint64_t b = bytes_.fetch_add(static_cast<uint64_t>(delta_bytes)) + static_cast<uint64_t>(delta_bytes);
+    return {t, b};
+  }
+  // Runs `f` unless another thread is reporting.
+  template <class F>
+  void try_report(F&& f) {
+    const std::unique_lock lock(report_, std::try_to_lock);
+    if (lock.owns_lock()) f();
+  }
+  template <class F>
+  void report(F&& f) {
+    const std::lock_guard lock(report_);
+    f();
+  }
+
+ private:
+  std::atomic<uint64_t> text_{0};
+  std::atomic<uint64_t> bytes_{0};
+  std::mutex report_;
+};
+
+// What one compression job has counted into SharedProgress so far.
+struct JobCount {
+  uint64_t text = 0;
+  uint64_t bytes = 0;
+  // Counts the job at `text_now` and `bytes_now`; returns the new totals.
+  std::pair<uint64_t, uint64_t> move_to(SharedProgress& p, uint64_t text_now, uint64_t bytes_now) {
+    const auto totals = p.add(static_cast<int64_t>(text_now - text), static_cast<int64_t>(bytes_now - bytes));
+    text = text_now;
+    bytes = bytes_now;
+    return totals;
+  }
+};
+
+struct BlockJob {
+  std::vector<uint8_t> text;
+  size_t index = 0;
+  uint64_t position = 0;  // of the block in the whole input
+};
+
+BlockFailure block_failure(const BlockJob& in, BlockFault f) {
+  BlockFailure e;
+  e.block = in.index;
+  e.text_position = in.position;
+  e.fault = f;
+  return e;
+}
+
+// Codes one block into `out`, verified when asked.  False with `err` set.
+bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, CodedMember& out,
+                BlockFailure& err) {
+  set_numeric_mode();  // the rounding mode belongs to each thread
+  JobCount count;
+  uint32_t order = jobs.settings.order;
+  uint64_t t = 0, b = 0;
+  FallbackObserver observer;
+  observer.attempt_starts = [&](uint32_t o) {
+    order = o;
+    std::tie(t, b) = count.move_to(shared, 0, 0);
+  };
+  if (jobs.progress)
+    observer.progress = [&](uint32_t p, uint64_t written) {
+      std::tie(t, b) = count.move_to(shared, p, written);
+      shared.try_report([&] { jobs.progress(t, b, order); });
+    };
+  if (jobs.attempt_failed)
+    observer.attempt_failed = [&](const FailedAttempt& a) {
+      shared.report([&] { jobs.attempt_failed(a, in.position + a.position); });
+    };
+  VectorSink sink;
+  const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer);
+  const EncodeStatus status = r.coded.result.status;
+  if (status != EncodeStatus::ok) {
+    std::tie(t, b) = count.move_to(shared, 0, 0);
+    err = block_failure(in, status == EncodeStatus::out_of_memory ? BlockFault::out_of_memory
+                                                                   : BlockFault::code);
+    err.status = status;
+    return false;
+  }
+  count.move_to(shared, in.text.size(), sink.bytes.size());
+  if (jobs.verify) {
+    const std::string problem = verify_members(sink.bytes, in.text, jobs.settings.node_memory_limit);
+    if (!problem.empty()) {
+      err = block_failure(in, BlockFault::verify);
+      err.detail = problem;
+      return false;
+    }
+  }
+  out.bytes = std::move(sink.bytes);
+  out.text_bytes = in.text.size();
+  out.order = r.coded.order;
+  out.pages_used = r.coded.result.pages_used;
+  return true;
+}
+
+}  // namespace
+
+CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
+  SharedProgress shared;
+  CompressOutcome c;
+  c.order = jobs.settings.order;
+  uint64_t position = 0;
+  bool any = false;
+  OrderedJobs<BlockJob, CodedMember, BlockFailure> ordered;
+  ordered.produce = [&](size_t index, BlockJob& in, BlockFailure& err) {
+    BlockRead r = jobs.next_block();
+    in.index = index;
+    in.position = position;
+    if (r.status == BlockStatus::error) {
+      err = block_failure(in, r.error == ENOMEM ? BlockFault::out_of_memory : BlockFault::read);
+      err.error = r.error;
+      return NextJob::failed;
+    }
+    // An empty input is one empty member, as a whole-text compression gives.
+    if (r.status == BlockStatus::end && any) return NextJob::end;
+    any = true;
+    in.text = std::move(r.bytes);
+    position += in.text.size();
+    return NextJob::ready;
+  };
+  ordered.work = [&](BlockJob& in, CodedMember& out, BlockFailure& err, std::stop_token) {
+    try {
+      return code_block(jobs, shared, in, out, err);
+    } catch (const std::bad_alloc&) {
+      err = block_failure(in, BlockFault::out_of_memory);
+      err.status = EncodeStatus::out_of_memory;
+      return false;
+    }
+  };
+  ordered.consume = [&](size_t index, CodedMember& m, BlockFailure& err) {
+    if (!jobs.write(index, m)) {
+      err.block = index;
+      err.text_position = c.text_bytes;
+      err.fault = BlockFault::write;
+      err.error = errno;
+      return false;
+    }
+    ++c.members;
+    c.text_bytes += m.text_bytes;
+    c.out_bytes += m.bytes.size();
+    if (c.order == jobs.settings.order) c.order = m.order;
+    c.pages_used = std::max(c.pages_used, m.pages_used);
+    m.bytes = {};  // written: the memory goes back before the next member waits
+    return true;
+  };
+  const JobsOutcome<BlockFailure> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  if (o.failure) c.failure = o.failure->error;
+  c.threads_used = o.threads_used;
+  return c;
+}
+
+namespace {
+
+struct DecodedMember {
+  size_t index = 0;
+  MemberDecodeResult r;
+  std::vector<uint8_t> text;  // text length + 1
+};
+
+bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, DecodedMember& out) {
+  set_numeric_mode();  // the rounding mode belongs to each thread
+  const Member& m = jobs.plan->members[index];
+  out.index = index;
+  out.text.assign(uint64_t{m.header.text_length} + 1, 0);
+  FileProgress progress;
+  JobCount count;
+  uint64_t t = 0, b = 0;
+  if (jobs.progress)
+    progress = [&](uint64_t p, uint64_t file_position, uint32_t pages) {
+      std::tie(t, b) = count.move_to(shared, p, file_position - m.offset);
+      shared.try_report([&] { jobs.progress(t, b, pages); });
+    };
+  out.r = decode_member(jobs.file, m, jobs.plan->checked, out.text.data(), nullptr, 0, progress,
+                        jobs.node_memory_limit);
+  return out.r.stream.status == ByteStatus::ok && !out.r.damage;
+}
+
+}  // namespace
+
+ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
+  SharedProgress shared;
+  ParallelDecodeResult pr;
+  FileDecodeResult& f = pr.file;
+  const size_t count = jobs.plan->members.size();
+  // Keeps the peak of the node memory, as decode_file does.
+  const auto note = [&](const DecodedMember& d) {
+    f.member = d.index;
+    f.last = d.r;
+    if (d.r.pages_used >= f.peak_pages_used) {
+      f.peak_pages_used = d.r.pages_used;
+      f.peak_unused_bytes = d.r.unused_reserved_bytes;
+    }
+  };
+  // Hands `n` bytes of `d`'s text to the writer.
+  const auto hand_over = [&](DecodedMember& d, uint64_t n) {
+    if (n > 0 && !jobs.write(d.index, {d.text.data(), n})) {
+      pr.write_error = errno;
+      d.r.stream.status = ByteStatus::output_failed;
+      return false;
+    }
+    f.text_written += n;
+    return true;
+  };
+  OrderedJobs<size_t, DecodedMember, DecodedMember> ordered;
+  ordered.produce = [&](size_t index, size_t& in, DecodedMember&) {
+    if (index >= count) return NextJob::end;
+    in = index;
+    return NextJob::ready;
+  };
+  ordered.work = [&](size_t& in, DecodedMember& out, DecodedMember& err, std::stop_token) {
+    try {
+      if (decode_one(jobs, shared, in, out)) return true;
+    } catch (const std::bad_alloc&) {
+      out.index = in;
+      out.text = {};
+      out.r.stream.status = ByteStatus::out_of_memory;
+    }
+    err = std::move(out);
+    return false;
+  };
+  ordered.consume = [&](size_t, DecodedMember& d, DecodedMember& err) {
+    note(d);
+    if (hand_over(d, d.r.stream.position)) return true;
+    err = std::move(d);
+    return false;
+  };
+  const JobsOutcome<DecodedMember> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  pr.threads_used = o.threads_used;
+  if (!o.failure) return pr;
+  DecodedMember d = std::move(o.failure->error);
+  note(d);
+  if (o.failure->stage == JobStage::work && !d.r.damage && !d.text.empty()) {
+    // A stream that stopped early keeps the text before the fault.
+    hand_over(d, d.r.stream.position);
+    f.last = d.r;
+  } else if (o.failure->stage == JobStage::consume) {
+    f.last = d.r;
+  }
+  return pr;
+}
+
+}  // namespace tav

@@ -1,0 +1,114 @@
+// Members coded side by side: compression of a sequence of blocks, one member
+// each, and decoding of a file's members, both on worker threads with the
+// results handed over in file order on the calling thread (ordered_jobs.h).
+//
+// Invariants:
+//   - the bytes handed over never depend on the number of threads: each job
+//     owns its model, its input and its output buffer, and nothing else is
+//     shared but counters;
+//   - at most `threads + 1` jobs are alive at once, so memory stays within
+//     (threads + 1) x (block + output + model);
+//   - the outcome is that of a sequential run: the first failure in file
+//     order is the one reported, with the block or member where it lies, and
+//     everything before it has been handed over;
+//   - failures come back as values; nothing here prints or exits.
+//
+// Progress callbacks run on the workers (or on the calling thread with one
+// thread), one call at a time: they are serialized here with a try-lock, so a
+// worker never waits for the printer; a call the lock refuses is dropped.
+// Messages about orders that failed are serialized too, but never dropped.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "block_reader.h"
+#include "member_decode.h"
+#include "member_encode.h"
+#include "order_fallback.h"
+
+namespace tav {
+
+// ---- compression --------------------------------------------------------------
+
+// One finished member, in memory until the consumer writes it.
+struct CodedMember {
+  std::vector<uint8_t> bytes;  // header, stream, trailer
+  uint64_t text_bytes = 0;     // the block's length
+  uint32_t order = 0;          // the order used (maybe a fallback)
+  uint32_t pages_used = 0;
+};
+
+enum class BlockFault { none, read, code, out_of_memory, verify, write };
+
+struct BlockFailure {
+  size_t block = 0;           // index of the block
+  uint64_t text_position = 0; // where the block starts in the whole input
+  BlockFault fault = BlockFault::none;
+  EncodeStatus status = EncodeStatus::ok;  // fault == code: why no order could code it
+  int error = 0;              // read and write: errno
+  std::string detail;         // verify: what differed
+};
+
+struct CompressJobs {
+  // Calling thread: the next block (BlockReader::next, or any source with
+  // its contract).  An input that gives no block at all still becomes one
+  // empty member.
+  std::function<BlockRead()> next_block;
+  // Calling thread, in order: writes member `index`; false with errno set.
+  std::function<bool(size_t index, const CodedMember& m)> write;
+  EncodeSettings settings;
+  bool verify = false;  // decode each member in its worker before handing it over
+  // Any worker, serialized: text and compressed bytes done over the whole
+  // input (members in progress included), and the order being tried.
+  std::function<void(uint64_t text_done, uint64_t bytes_done, uint32_t order)> progress;
+  // Any worker, serialized: an order failed at `text_position` of the whole
+  // input, another is tried.
+  std::function<void(const FailedAttempt& a, uint64_t text_position)> attempt_failed;
+};
+
+struct CompressOutcome {
+  std::optional<BlockFailure> failure;
+  size_t members = 0;        // members written
+  uint64_t text_bytes = 0;   // their text
+  uint64_t out_bytes = 0;    // their bytes
+  uint32_t order = 0;        // the requested order, or the first other one a member needed
+  uint32_t pages_used = 0;   // the most any member's model used
+  unsigned threads_used = 0; // workers started (0: the calling thread alone)
+};
+
+// Compresses every block `jobs.next_block` gives, `threads` at a time.
+// Requires the numeric mode to be set on every thread that codes: it is set
+// here on each worker.
+CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads);
+
+// ---- decoding -------------------------------------------------------------------
+
+struct DecodeJobs {
+  std::span<const uint8_t> file;
+  const FilePlan* plan = nullptr;  // must carry no damage
+  // Calling thread, in member order: text of member `index` whose checks
+  // passed, or (once, for the member that failed) the text before a stream
+  // fault.  False with errno set stops the run as output_failed.
+  std::function<bool(size_t index, std::span<const uint8_t> text)> write;
+  // Any worker, serialized: as FileProgress, over the whole text.
+  FileProgress progress;
+  uint64_t node_memory_limit = UINT64_MAX;
+};
+
+// Decodes the plan's members `threads` at a time.  The result reads as
+// decode_file's: `member` the last one handed over or the failed one,
+// `text_written` what `write` took; a write failure is reported as
+// output_failed on that member with `write_error` set.
+struct ParallelDecodeResult {
+  FileDecodeResult file;
+  int write_error = 0;
+  unsigned threads_used = 0;
+};
+ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads);
+
+}  // namespace tav

@@ -1,0 +1,181 @@
+// tav_e's compression: the input is read in blocks of --block-size (a file or
+// a pipe alike, never whole), each block becomes a member coded by a worker
+// with its own model, and the members are written in input order, so the
+// file is the same for any number of threads.
+//
+// A named output goes through the output transaction (temporary file linked
+// at the end; in memory for an output written in place), so a failed run
+// leaves nothing.  Standard output receives each member as soon as it and
+// every member before it are done: a failure midway leaves the members
+// written so far on the pipe, as xz does.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "block_reader.h"
+#include "decoder_types.h"
+#include "encoder_modes.h"
+#include "encoder_output.h"
+#include "encoder_progress.h"
+#include "encoder_sink.h"
+#include "parallel_members.h"
+#include "system_memory.h"
+#include "thread_budget.h"
+
+namespace tav {
+
+namespace {
+
+// Node memory the machine has left besides the blocks in flight: each model
+// is capped at it, so an oversized budget ends with a message rather than
+// exhausting the system.
+uint64_t model_memory_limit(uint64_t blocks_bytes) {
+  const uint64_t machine = machine_memory_bytes();
+  return machine > blocks_bytes ? machine - blocks_bytes : UINT64_MAX;
+}
+
+// The warning tav_d gives for the same file: the run may still succeed (a
+// model rarely uses its whole budget), so it is no error.
+void warn_oversized_budget(const Options& opt, uint64_t text_bytes) {
+  const uint64_t machine = machine_memory_bytes();
+  if (opt.verbosity == Verbosity::quiet || machine <= text_bytes) return;
+  const uint64_t room = machine - text_bytes;
+  if ((uint64_t{opt.memory_mb} << 20) <= room) return;
+  std::fprintf(stderr,
+               "tav_e: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
+               " MB this machine can give; compression stops with a message if the model needs more\n",
+               opt.input_label().c_str(), opt.memory_mb, room >> 20);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != stdin) std::fclose(f);
+  }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the input (standard input when none is named).  Returns an exit
+// status, or -1 on success.
+int open_input(const Options& opt, InputFile& in, struct stat& st) {
+  in.reset(opt.from_stdin() ? stdin : std::fopen(opt.input.c_str(), "rb"));
+  if (!in) {
+    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input.c_str(), std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  if (::fstat(::fileno(in.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+// " (the block at byte N)" for a failure past the first block.
+std::string where(const BlockFailure& f) {
+  return f.block == 0 ? std::string() : " (the block at byte " + std::to_string(f.text_position) + ")";
+}
+
+// The message and exit status of a failed run.
+int report_failure(const Options& opt, const BlockFailure& f) {
+  const std::string label = opt.input_label();
+  const char* in = label.c_str();
+  switch (f.fault) {
+    case BlockFault::read:
+      std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", in, std::strerror(f.error));
+      return EXIT_USAGE_OR_IO;
+    case BlockFault::write:
+      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(f.error));
+      return EXIT_USAGE_OR_IO;
+    case BlockFault::out_of_memory:
+      std::fprintf(stderr, "tav_e: %s: not enough memory for the model%s; use a smaller --memory budget\n",
+                   in, where(f).c_str());
+      return EXIT_USAGE_OR_IO;
+    case BlockFault::verify:
+      std::fprintf(stderr, "tav_e: %s: verification failed%s: %s; %s\n", in, where(f).c_str(),
+                   f.detail.c_str(),
+                   opt.to_stdout() ? "the members before it were written" : "no output written");
+      return EXIT_BAD_INPUT;
+    default:
+      std::fprintf(stderr, "tav_e: %s: no order can code it%s with a %uM budget\n", in, where(f).c_str(),
+                   opt.memory_mb);
+      return EXIT_BAD_INPUT;
+  }
+}
+
+// Bytes of one member's output at most: the format has no expansion bound
+// worth computing here, and a member is rarely larger than its text.
+uint64_t output_bound(uint64_t block_bytes) { return block_bytes + block_bytes / 8 + 64; }
+
+}  // namespace
+
+int compress(const Options& opt) {
+  if (const int status = check_stdout(opt, "compressed data"); status >= 0) return status;
+  InputFile in;
+  struct stat in_st {};
+  if (const int status = open_input(opt, in, in_st); status >= 0) return status;
+  OutputFile out;
+  if (!opt.to_stdout())
+    if (const int status = open_output(opt, ::fileno(in.get()), in_st, out, "compressed data"); status >= 0)
+      return status;
+  Sink sink;
+  if (!opt.to_stdout() && !sink.open(&out)) {
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  const mode_t mode = S_ISREG(in_st.st_mode) ? (in_st.st_mode & 07777) : default_file_mode();
+
+  // A regular file says how large it is: the blocks are no larger, and no
+  // more threads start than there are blocks.
+  const bool sized = S_ISREG(in_st.st_mode);
+  const uint64_t size = sized ? static_cast<uint64_t>(in_st.st_size) : 0;
+  const uint64_t block = sized ? std::clamp<uint64_t>(size, 1, opt.block_bytes) : opt.block_bytes;
+  const unsigned threads =
+      plan_job_threads(opt, job_memory_bytes({opt.memory_mb, opt.order, block, output_bound(block)}),
+                       sized ? (size + block - 1) / block : UINT64_MAX);
+  warn_oversized_budget(opt, block);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  Progress progress(opt, size);
+  if (opt.verbosity == Verbosity::verbose)
+    std::fprintf(stderr, "tav_e: %s: %s, order %u, %uM budget, %u thread%s%s\n", opt.input_label().c_str(),
+                 sized ? (std::to_string(size) + " bytes").c_str() : "a stream",
+                 opt.order, opt.memory_mb, threads, threads == 1 ? "" : "s", opt.verify ? ", verify" : "");
+
+  BlockReader reader(::fileno(in.get()), static_cast<size_t>(opt.block_bytes));
+  CompressJobs jobs;
+  jobs.next_block = [&] { return reader.next(); };
+  jobs.write = [&](size_t, const CodedMember& m) {
+    if (!opt.to_stdout()) return sink.write(m.bytes);
+    return std::fwrite(m.bytes.data(), 1, m.bytes.size(), stdout) == m.bytes.size() && std::fflush(stdout) == 0;
+  };
+  jobs.settings = {opt.order, opt.memory_mb, model_memory_limit((uint64_t{threads} + 1) * block)};
+  jobs.verify = opt.verify;
+  progress.start(opt.order, 0);
+  jobs.progress = [&](uint64_t text_done, uint64_t bytes_done, uint32_t order) {
+    progress.show(text_done, static_cast<long>(bytes_done), order);
+  };
+  jobs.attempt_failed = [&](const FailedAttempt& a, uint64_t position) {
+    progress.clear();
+    if (opt.verbosity != Verbosity::quiet)
+      std::fprintf(stderr, "tav_e: order %u cannot code '%s' at byte %" PRIu64 " (%s); trying another order\n",
+                   a.order, opt.input_label().c_str(), position, describe(a.status));
+  };
+  const CompressOutcome c = compress_blocks(jobs, threads);
+  progress.clear();
+  in.reset();
+  if (c.failure) return report_failure(opt, *c.failure);
+  if (!opt.to_stdout())
+    if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
+  if (opt.verbosity != Verbosity::quiet)
+    print_report(opt, RunReport{c.text_bytes, c.out_bytes, c.order, c.pages_used, seconds_since(t0), c.members});
+  return EXIT_OK;
+}
+
+}  // namespace tav

@@ -1,0 +1,77 @@
+#include "encoder_output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "system_memory.h"
+#include "thread_budget.h"
+
+namespace tav {
+
+int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputFile& out,
+                const char* what) {
+  // Device and inode, whatever the names: standard input counts too.  Only a
+  // regular input can be clobbered (/dev/null may be read and written).
+  if (S_ISREG(in_st.st_mode) && same_file(in_fd, opt.output)) {
+    std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  catch_fatal_signals();
+  const int err = out.open(opt.output, opt.force);
+  if (err == EEXIST) {
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err == EISDIR) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.output.c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err != 0) {
+    std::fprintf(stderr, "tav_e: %s: cannot create: %s\n", opt.output.c_str(), std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  // The descriptor decides, not the name: /dev/tty, /dev/stdout, a pty.
+  if (what != nullptr && !opt.force && ::isatty(out.fd())) {
+    std::fprintf(stderr, "tav_e: %s: %s not written to a terminal; use -o FILE, or -f\n",
+                 opt.output.c_str(), what);
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+int commit_output(const Options& opt, Sink& sink, mode_t mode) {
+  const int err = sink.commit(mode);
+  if (err == 0) return -1;
+  if (err == EEXIST)  // another run created the output since open_output()
+    std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
+  else
+    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(err));
+  return EXIT_USAGE_OR_IO;
+}
+
+int check_stdout(const Options& opt, const char* what) {
+  if (!opt.to_stdout() || opt.force || !::isatty(STDOUT_FILENO)) return -1;
+  std::fprintf(stderr, "tav_e: %s: %s not written to a terminal; use -o FILE, or -f\n",
+               opt.input_label().c_str(), what);
+  return EXIT_USAGE_OR_IO;
+}
+
+unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs) {
+  ThreadRequest req;
+  req.cores = std::thread::hardware_concurrency();
+  // No more threads than jobs: the notice then speaks of threads that could run.
+  const uint64_t wanted = opt.threads != 0 ? opt.threads : std::max(1u, req.cores);
+  req.requested = static_cast<unsigned>(std::clamp<uint64_t>(jobs, 1, wanted));
+  req.job_bytes = job_bytes;
+  req.limit_bytes = opt.memory_limit != 0 ? opt.memory_limit : default_memory_limit(machine_memory_bytes());
+  const ThreadPlan plan = plan_threads(req);
+  if (plan.reduced && opt.verbosity != Verbosity::quiet) std::fprintf(stderr, "%s\n", plan.notice.c_str());
+  return plan.threads;
+}
+
+}  // namespace tav

@@ -1,0 +1,33 @@
+// Opening and committing tav_e's named output, shared by compression and
+// decompression: the checks before any work (the output is not the input, an
+// existing file needs -f, no terminal without -f) and the messages when the
+// result cannot be put in place.  Both return an exit status, or -1 to go on.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+#include "encoder_options.h"
+#include "encoder_sink.h"
+#include "output_file.h"
+
+namespace tav {
+
+// `what` names the data a terminal refuses ("compressed data"); null: a
+// terminal is a fine output.
+int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputFile& out,
+                const char* what);
+
+int commit_output(const Options& opt, Sink& sink, mode_t mode);
+
+// Refuses a terminal as standard output unless forced.
+int check_stdout(const Options& opt, const char* what);
+
+// Threads for `jobs` jobs (UINT64_MAX: unknown) of `job_bytes` each: -T,
+// at most one per job, within -M (or the default limit), with tav_e's notice
+// on standard error unless -q.  At least 1.
+unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs);
+
+}  // namespace tav
