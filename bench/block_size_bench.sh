@@ -50,7 +50,7 @@ echo
 echo "| file | bytes | block size | compressed bytes | bits/byte | compress MB/s | peak MB |"
 echo "|---|---|---|---|---|---|---|"
 for f in "${files[@]}"; do
-  in=$(stat -c %s "$f")
+  in=$(stat -L -c %s "$f")
   one=$(((in + (1 << 20) - 1) >> 20))M  # the smallest whole number of MiB that holds the file
   for s in "${sizes[@]}"; do
     block=$s
