@@ -5,7 +5,7 @@
 # median_run reads two variables of the calling script: `work`, a scratch
 # directory, and `runs`, how many times to run each command.
 
-# size_bytes SPEC: prints SPEC in bytes (a number, with an optional K, M or G
+# size_bytes SIZE: prints SIZE in bytes (a number, with an optional K, M or G
 # suffix for powers of 1024); fails quietly otherwise, the caller says why.
 size_bytes() {
   [[ $1 =~ ^([0-9]+)([KkMmGg]?)$ ]] || return 1

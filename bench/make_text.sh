@@ -12,10 +12,10 @@
 set -euo pipefail
 
 out=${1:?usage: make_text.sh OUT [SIZE]}
-spec=${2:-100M}
+wanted=${2:-100M}
 source "$(dirname "$0")/bench_lib.sh"
-size=$(size_bytes "$spec") || { echo "make_text: $spec: not a size (bytes, or with K, M or G)" >&2; exit 1; }
-((size > 0)) || { echo "make_text: $spec: the text must have at least one byte" >&2; exit 1; }
+size=$(size_bytes "$wanted") || { echo "make_text: $wanted: not a size (bytes, or with K, M or G)" >&2; exit 1; }
+((size > 0)) || { echo "make_text: $wanted: the text must have at least one byte" >&2; exit 1; }
 [[ -d $(dirname "$out") ]] || { echo "make_text: $out: its directory does not exist" >&2; exit 1; }
 
 # The pass of system text is built beside OUT, so it lands on the same disk.
