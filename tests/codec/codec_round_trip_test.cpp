@@ -259,16 +259,7 @@ TEST_F(RoundTrip, RangeExhaustionIsDetectedAndOrderZeroWorks) {
 // attempt and ends with order 5, whose stream decodes.  Failures no order can
 // help end the search at once.
 TEST_F(RoundTrip, FallbackToAnotherOrder) {
-  std::mt19937 rng(5);
-  Bytes block(1000);
-  for (auto& b : block) b = static_cast<uint8_t>(rng());
-  std::mt19937 r2(5 * 77);
-  Bytes text;
-  for (int c = 0; c < 100; ++c) {
-    Bytes b = block;
-    if (c % 3 == 2) b[r2() % b.size()] ^= static_cast<uint8_t>(1 + r2() % 255);
-    text.insert(text.end(), b.begin(), b.end());
-  }
+  const Bytes text = test::repeated_block();
   std::vector<uint32_t> started;
   std::vector<FailedAttempt> failed;
   FallbackObserver observer;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,22 @@
 namespace tav::test {
 
 using Bytes = std::vector<uint8_t>;
+
+// 100 copies of a random 1000-byte block, every third one with a byte
+// changed: order 6 meets the coder's limit at byte 74032 of it.
+inline Bytes repeated_block() {
+  std::mt19937 rng(5);
+  Bytes block(1000);
+  for (auto& b : block) b = static_cast<uint8_t>(rng());
+  std::mt19937 r2(5 * 77);
+  Bytes text;
+  for (int c = 0; c < 100; ++c) {
+    Bytes b = block;
+    if (c % 3 == 2) b[r2() % b.size()] ^= static_cast<uint8_t>(1 + r2() % 255);
+    text.insert(text.end(), b.begin(), b.end());
+  }
+  return text;
+}
 
 inline Bytes read_file(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

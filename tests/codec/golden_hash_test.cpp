@@ -90,21 +90,6 @@ Bytes all_values(int rounds) {
   return out;
 }
 
-// The repeated random block on which order 6 meets the coder's limit.
-Bytes repeated_block() {
-  std::mt19937 rng(5);
-  Bytes block(1000);
-  for (auto& b : block) b = static_cast<uint8_t>(rng());
-  std::mt19937 r2(5 * 77);
-  Bytes text;
-  for (int c = 0; c < 100; ++c) {
-    Bytes b = block;
-    if (c % 3 == 2) b[r2() % b.size()] ^= static_cast<uint8_t>(1 + r2() % 255);
-    text.insert(text.end(), b.begin(), b.end());
-  }
-  return text;
-}
-
 struct Input {
   const char* name;
   Bytes text;
