@@ -130,13 +130,14 @@ TEST_F(ParallelRecipe, BlocksOnOneMachineDecodeToTheText) {
 
 // -S hands each block to a machine over ssh; `1/host` runs one job at a
 // time there.  The stand-in ssh drops its options and host, notes the host,
-// and runs the command line with sh as sshd would.
+// and runs the command line with sh as sshd would, SHELL set as a login sets
+// it (parallel's remote side runs the job with $SHELL; CI may not set it).
 TEST_F(ParallelRecipe, BlocksSpreadOverHostsDecodeToTheText) {
   std::ofstream(dir_ / "ssh") << "#!/bin/sh\n"
                                  "while [ $# -gt 0 ] && [ \"$1\" != -- ]; do host=$1; shift; done\n"
                                  "shift\n"
                                  "echo \"$host\" >>hosts.log\n"
-                                 "exec sh -c \"$*\"\n";
+                                 "SHELL=/bin/sh exec sh -c \"$*\"\n";
   fs::permissions(dir_ / "ssh", fs::perms::owner_all);
   const std::string text = make_text(2);
   const Outcome e = sh("parallel --will-cite --ssh ./ssh -S 1/host1,1/host2 --pipe -k --block 100k "
