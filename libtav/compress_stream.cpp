@@ -126,7 +126,8 @@ extern "C" {
 
 tav_error tav_compress_stream(tav_cctx* cctx, tav_out_buffer* out, tav_in_buffer* in, tav_end_directive end,
                               size_t* remaining) {
-  if (cctx == nullptr || !valid(out, in) || end < TAV_CONTINUE || end > TAV_END) return TAV_ERROR_PARAMETER;
+  const int e = tav::lib::raw_value(end);
+  if (cctx == nullptr || !valid(out, in) || e < TAV_CONTINUE || e > TAV_END) return TAV_ERROR_PARAMETER;
   return cctx->stream.step(cctx->params, *out, *in, end, remaining);
 }
 
