@@ -9,7 +9,17 @@
 
 namespace tav::lib {
 
-void CompressStream::reset() { *this = CompressStream(); }
+// Frees what the stream holds without allocating anything (a new deque
+// would), so that tav_cctx_reset cannot fail.
+void CompressStream::reset() {
+  state_ = State::idle;
+  std::vector<uint8_t>().swap(block_);
+  std::vector<std::vector<uint8_t>>().swap(batch_);
+  members_.clear();
+  front_written_ = 0;
+  pending_ = 0;
+  any_block_ = false;
+}
 
 void CompressStream::drain(tav_out_buffer& out) {
   while (!members_.empty() && out.pos < out.size) {
