@@ -58,7 +58,8 @@ std::string format_size(uint64_t bytes) {
   std::string s = std::to_string(whole);
   if (rest != 0) {
     // Tenths rounded down; rest < 2^(10u) <= 2^60, so rest * 10 cannot overflow.
-    s += "." + std::to_string(rest * 10 >> (10 * u));
+    s += '.';
+    s += std::to_string(rest * 10 >> (10 * u));
   }
   return s + " " + UNITS[u];
 }

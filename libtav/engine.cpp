@@ -1,37 +1,16 @@
 #include "engine.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <thread>
 
+#include "job_plan.h"
 #include "parallel_members.h"
-#include "system_memory.h"
-#include "thread_budget.h"
 
 namespace tav::lib {
 
 namespace {
 
-// Bytes of one member's output at most, for the memory plan (as tav_e).
-uint64_t output_bound(uint64_t block_bytes) { return block_bytes + block_bytes / 8 + 64; }
-
-// Threads for `jobs` jobs of `job_bytes` each within the limit.
-unsigned plan_job_threads(const Params& p, uint64_t job_bytes, uint64_t jobs) {
-  ThreadRequest req;
-  req.cores = std::thread::hardware_concurrency();
-  const uint64_t wanted = p.threads != 0 ? p.threads : std::max(1u, req.cores);
-  req.requested = static_cast<unsigned>(std::clamp<uint64_t>(jobs, 1, wanted));
-  req.job_bytes = job_bytes;
-  req.limit_bytes = p.memory_limit != 0 ? p.memory_limit : default_memory_limit(machine_memory_bytes());
-  return plan_threads(req).threads;
-}
-
-// Node memory the machine has left besides `held` bytes of blocks and texts:
-// each model is capped at it, so an oversized budget ends in an error rather
-// than exhausting the system.
-uint64_t model_memory_limit(uint64_t held) {
-  const uint64_t machine = machine_memory_bytes();
-  return machine > held ? machine - held : UINT64_MAX;
+// Threads for `jobs` jobs like `job` within the limit, as tav_e plans them.
+unsigned job_threads(const Params& p, const JobMemory& job, uint64_t jobs) {
+  return plan_job_threads({p.threads, p.memory_limit, jobs, "libtav"}, job).threads;
 }
 
 tav_error error_of(const BlockFailure& f) {
@@ -58,7 +37,7 @@ tav_error error_of(const FileDecodeResult& f) {
 }  // namespace
 
 unsigned compress_threads(const Params& p, uint64_t block_bytes, uint64_t jobs) {
-  return plan_job_threads(p, job_memory_bytes({p.memory_mb, p.order, block_bytes, output_bound(block_bytes)}), jobs);
+  return job_threads(p, compress_job(p.order, p.memory_mb, block_bytes), jobs);
 }
 
 tav_error compress_members(const Params& p, unsigned threads, uint64_t block_bytes,
@@ -89,13 +68,8 @@ tav_error plan_compressed(std::span<const uint8_t> file, FilePlan& plan) {
 
 tav_error decode_members_to(const Params& p, std::span<const uint8_t> file, const FilePlan& plan,
                             const TextWriter& write) {
-  JobMemory job;
-  for (const Member& m : plan.members) {
-    job.memory_mb = std::max(job.memory_mb, m.header.memory_mb);
-    job.order = std::max(job.order, m.header.level_limit - 1);
-    job.block_bytes = std::max<uint64_t>(job.block_bytes, m.header.text_length);
-  }
-  const unsigned threads = plan_job_threads(p, job_memory_bytes(job), plan.members.size());
+  const JobMemory job = decode_job(plan);
+  const unsigned threads = job_threads(p, job, plan.members.size());
   DecodeJobs jobs;
   jobs.file = file;
   jobs.plan = &plan;

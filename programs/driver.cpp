@@ -37,7 +37,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "byte_io.h"
@@ -48,7 +47,7 @@
 #include "output_name.h"
 #include "parallel_members.h"
 #include "system_memory.h"
-#include "thread_budget.h"
+#include "job_plan.h"
 
 namespace {
 
@@ -217,19 +216,7 @@ int report_failure(Run& run, const uint8_t* text, const FileDecodeResult& f, int
 // Threads for decoding the members side by side: one per core, as many
 // jobs of the largest member as fit in the default share of the machine.
 unsigned member_threads(const FilePlan& plan) {
-  JobMemory job;
-  for (const Member& m : plan.members) {
-    job.memory_mb = std::max(job.memory_mb, m.header.memory_mb);
-    job.order = std::max(job.order, m.header.level_limit - 1);
-    job.block_bytes = std::max<uint64_t>(job.block_bytes, m.header.text_length);
-  }
-  ThreadRequest req;
-  req.requested = 0;
-  req.cores = std::thread::hardware_concurrency();
-  req.job_bytes = job_memory_bytes(job);
-  req.limit_bytes = default_memory_limit(machine_memory_bytes());
-  req.program = "tav_d";
-  return static_cast<unsigned>(std::min<size_t>(plan_threads(req).threads, plan.members.size()));
+  return plan_job_threads({0, 0, plan.members.size(), "tav_d"}, decode_job(plan)).threads;
 }
 
 // Decodes the members side by side into `text` and, unless deferred, the

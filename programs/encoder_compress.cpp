@@ -26,21 +26,13 @@
 #include "encoder_output.h"
 #include "encoder_progress.h"
 #include "encoder_sink.h"
+#include "job_plan.h"
 #include "parallel_members.h"
 #include "system_memory.h"
-#include "thread_budget.h"
 
 namespace tav {
 
 namespace {
-
-// Node memory the machine has left besides the blocks in flight: each model
-// is capped at it, so an oversized budget ends with a message rather than
-// exhausting the system.
-uint64_t model_memory_limit(uint64_t blocks_bytes) {
-  const uint64_t machine = machine_memory_bytes();
-  return machine > blocks_bytes ? machine - blocks_bytes : UINT64_MAX;
-}
 
 // The warning tav_d gives for the same file: the run may still succeed (a
 // model rarely uses its whole budget), so it is no error.
@@ -109,10 +101,6 @@ int report_failure(const Options& opt, const BlockFailure& f) {
   }
 }
 
-// Bytes of one member's output at most: the format has no expansion bound
-// worth computing here, and a member is rarely larger than its text.
-uint64_t output_bound(uint64_t block_bytes) { return block_bytes + block_bytes / 8 + 64; }
-
 }  // namespace
 
 int compress(const Options& opt) {
@@ -137,7 +125,7 @@ int compress(const Options& opt) {
   const uint64_t size = sized ? static_cast<uint64_t>(in_st.st_size) : 0;
   const uint64_t block = sized ? std::clamp<uint64_t>(size, 1, opt.block_bytes) : opt.block_bytes;
   const unsigned threads =
-      plan_job_threads(opt, job_memory_bytes({opt.memory_mb, opt.order, block, output_bound(block)}),
+      job_threads(opt, compress_job(opt.order, opt.memory_mb, block),
                        sized ? (size + block - 1) / block : UINT64_MAX);
   warn_oversized_budget(opt, block);
 

@@ -22,10 +22,9 @@
 #include "encoder_modes.h"
 #include "encoder_output.h"
 #include "encoder_sink.h"
+#include "job_plan.h"
 #include "member_decode.h"
 #include "parallel_members.h"
-#include "system_memory.h"
-#include "thread_budget.h"
 
 namespace tav {
 
@@ -88,16 +87,9 @@ int check_plan(Compressed& c) {
 
 // Threads for the members of `c`: -T within -M for the largest member.
 unsigned decode_threads(const Options& opt, const FilePlan& plan, uint64_t& node_limit) {
-  JobMemory job;
-  for (const Member& m : plan.members) {
-    job.memory_mb = std::max(job.memory_mb, m.header.memory_mb);
-    job.order = std::max(job.order, m.header.level_limit - 1);
-    job.block_bytes = std::max<uint64_t>(job.block_bytes, m.header.text_length);
-  }
-  const unsigned threads = plan_job_threads(opt, job_memory_bytes(job), plan.members.size());
-  const uint64_t machine = machine_memory_bytes();
-  const uint64_t texts = (uint64_t{threads} + 1) * (job.block_bytes + 1);
-  node_limit = machine > texts ? machine - texts : UINT64_MAX;
+  const JobMemory job = decode_job(plan);
+  const unsigned threads = job_threads(opt, job, plan.members.size());
+  node_limit = model_memory_limit((uint64_t{threads} + 1) * (job.block_bytes + 1));
   return threads;
 }
 

@@ -6,10 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
-#include "system_memory.h"
-#include "thread_budget.h"
+#include "job_plan.h"
 
 namespace tav {
 
@@ -61,15 +59,8 @@ int check_stdout(const Options& opt, const char* what) {
   return EXIT_USAGE_OR_IO;
 }
 
-unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs) {
-  ThreadRequest req;
-  req.cores = std::thread::hardware_concurrency();
-  // No more threads than jobs: the notice then speaks of threads that could run.
-  const uint64_t wanted = opt.threads != 0 ? opt.threads : std::max(1u, req.cores);
-  req.requested = static_cast<unsigned>(std::clamp<uint64_t>(jobs, 1, wanted));
-  req.job_bytes = job_bytes;
-  req.limit_bytes = opt.memory_limit != 0 ? opt.memory_limit : default_memory_limit(machine_memory_bytes());
-  const ThreadPlan plan = plan_threads(req);
+unsigned job_threads(const Options& opt, const JobMemory& job, uint64_t jobs) {
+  const ThreadPlan plan = plan_job_threads({opt.threads, opt.memory_limit, jobs, "tav_e"}, job);
   if (plan.reduced && opt.verbosity != Verbosity::quiet) std::fprintf(stderr, "%s\n", plan.notice.c_str());
   return plan.threads;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "encoder_options.h"
+#include "thread_budget.h"
 #include "encoder_sink.h"
 #include "output_file.h"
 
@@ -25,9 +26,9 @@ int commit_output(const Options& opt, Sink& sink, mode_t mode);
 // Refuses a terminal as standard output unless forced.
 int check_stdout(const Options& opt, const char* what);
 
-// Threads for `jobs` jobs (UINT64_MAX: unknown) of `job_bytes` each: -T,
-// at most one per job, within -M (or the default limit), with tav_e's notice
-// on standard error unless -q.  At least 1.
-unsigned plan_job_threads(const Options& opt, uint64_t job_bytes, uint64_t jobs);
+// Threads for `jobs` jobs (UINT64_MAX: unknown) like `job`: -T, at most one
+// per job, within -M (or the default limit), with tav_e's notice on standard
+// error unless -q.  At least 1.
+unsigned job_threads(const Options& opt, const JobMemory& job, uint64_t jobs);
 
 }  // namespace tav
