@@ -1,0 +1,74 @@
+#include "codec_calls.h"
+
+#include <climits>
+#include <memory>
+
+namespace tav_python {
+namespace {
+
+void check(tav_error code) {
+  if (code != TAV_OK) throw CodecFailure{code};
+}
+
+struct CctxDeleter {
+  void operator()(tav_cctx* cctx) const { tav_cctx_free(cctx); }
+};
+
+std::unique_ptr<tav_cctx, CctxDeleter> make_cctx(const CompressSettings& settings) {
+  std::unique_ptr<tav_cctx, CctxDeleter> cctx(tav_cctx_create());
+  if (!cctx) throw CodecFailure{TAV_ERROR_MEMORY};
+  // The level first: it sets order and memory, which the explicit values replace.
+  check(tav_cctx_set(cctx.get(), TAV_PARAM_LEVEL, settings.level));
+  if (settings.order) check(tav_cctx_set(cctx.get(), TAV_PARAM_ORDER, *settings.order));
+  if (settings.memory_mb) check(tav_cctx_set(cctx.get(), TAV_PARAM_MEMORY_MB, *settings.memory_mb));
+  check(tav_cctx_set(cctx.get(), TAV_PARAM_THREADS, settings.threads));
+  return cctx;
+}
+
+}  // namespace
+
+std::string compress(const void* text, size_t size, const CompressSettings& settings) {
+  auto cctx = make_cctx(settings);
+  // Text compresses to less than itself, but a byte the model predicts badly
+  // can take more than 8 bits: when the first guess is short the library
+  // says how much it needs, and the second run fits.
+  std::string out(size + size / 16 + 4096, '\0');
+  size_t written = 0;
+  tav_error code = tav_compress_cctx(cctx.get(), text, size, out.data(), out.size(), &written);
+  if (code == TAV_ERROR_DST_TOO_SMALL) {
+    out.assign(written, '\0');
+    code = tav_compress_cctx(cctx.get(), text, size, out.data(), out.size(), &written);
+  }
+  check(code);
+  out.resize(written);
+  return out;
+}
+
+std::string decompress(const void* data, size_t size) {
+  uint64_t text_size = 0;
+  check(tav_decompressed_size(data, size, &text_size));
+  if (text_size > SIZE_MAX) throw CodecFailure{TAV_ERROR_TOO_LARGE};
+  std::string text(static_cast<size_t>(text_size), '\0');
+  size_t written = 0;
+  check(tav_decompress(data, size, text.data(), text.size(), &written));
+  text.resize(written);
+  return text;
+}
+
+std::vector<tav_member_info> list_members(const void* data, size_t size) {
+  size_t count = 0;
+  check(tav_list(data, size, nullptr, 0, &count));
+  std::vector<tav_member_info> members(count);
+  check(tav_list(data, size, members.data(), members.size(), &count));
+  members.resize(count);
+  return members;
+}
+
+void costs(const void* text, size_t size, int64_t order, int64_t memory_mb, double* bits) {
+  // The C call takes int: anything beyond it is out of range anyway.
+  if (order < INT_MIN || order > INT_MAX || memory_mb < INT_MIN || memory_mb > INT_MAX)
+    throw CodecFailure{TAV_ERROR_PARAMETER};
+  check(tav_costs(text, size, static_cast<int>(order), static_cast<int>(memory_mb), bits));
+}
+
+}  // namespace tav_python

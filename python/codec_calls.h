@@ -1,0 +1,40 @@
+// The library's calls as C++ functions that return their results and throw
+// CodecFailure with the library's error code.  Nothing here touches Python,
+// so the module runs these with the GIL released.
+#pragma once
+
+#include "tav.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tav_python {
+
+struct CodecFailure {
+  tav_error code;
+};
+
+struct CompressSettings {
+  int64_t level = TAV_DEFAULT_LEVEL;
+  std::optional<int64_t> order;      // replaces the level's
+  std::optional<int64_t> memory_mb;  // replaces the level's
+  int64_t threads = 0;               // 0: one per core
+};
+
+// The same bytes as tav_e with the same level, order, memory and block size.
+std::string compress(const void* text, size_t size, const CompressSettings& settings);
+
+// The text of a whole compressed file, every member checked.
+std::string decompress(const void* data, size_t size);
+
+// The members of a compressed file, from its headers and trailers.
+std::vector<tav_member_info> list_members(const void* data, size_t size);
+
+// Code length in bits of every byte of text under the model; `bits` has room
+// for `size` values.
+void costs(const void* text, size_t size, int64_t order, int64_t memory_mb, double* bits);
+
+}  // namespace tav_python

@@ -1,0 +1,122 @@
+// The Python module `tav`: compress, decompress, list and per-byte costs
+// over the C library.  Arguments are any buffer; the coding runs with the
+// GIL released; failures raise tav.Error (a ValueError carrying the
+// library's message and its code) or MemoryError.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "buffer_arg.h"
+#include "codec_calls.h"
+
+namespace py = pybind11;
+using tav_python::BufferArg;
+using tav_python::CodecFailure;
+
+namespace {
+
+// The exception class, created once when the module is imported.
+PyObject* error_class = nullptr;
+
+void raise_failure(const CodecFailure& failure) {
+  const char* message = tav_error_message(failure.code);
+  if (failure.code == TAV_ERROR_MEMORY) {
+    PyErr_SetString(PyExc_MemoryError, message);
+    return;
+  }
+  py::object error = py::reinterpret_borrow<py::object>(error_class)(message);
+  error.attr("code") = static_cast<int>(failure.code);
+  PyErr_SetObject(error_class, error.ptr());
+}
+
+py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t> order,
+                   std::optional<int64_t> memory_mb, int64_t threads) {
+  BufferArg text(data);
+  tav_python::CompressSettings settings{level, order, memory_mb, threads};
+  std::string out;
+  {
+    py::gil_scoped_release unlocked;
+    out = tav_python::compress(text.data(), text.size(), settings);
+  }
+  return py::bytes(out);
+}
+
+py::bytes decompress(const py::object& data) {
+  BufferArg compressed(data);
+  std::string text;
+  {
+    py::gil_scoped_release unlocked;
+    text = tav_python::decompress(compressed.data(), compressed.size());
+  }
+  return py::bytes(text);
+}
+
+py::list list_members(const py::object& data) {
+  BufferArg compressed(data);
+  std::vector<tav_member_info> members;
+  {
+    py::gil_scoped_release unlocked;
+    members = tav_python::list_members(compressed.data(), compressed.size());
+  }
+  py::list rows;
+  for (const tav_member_info& m : members) {
+    py::dict row;
+    row["offset"] = m.offset;
+    row["compressed_bytes"] = m.compressed_bytes;
+    row["text_bytes"] = m.text_bytes;
+    row["order"] = m.order;
+    row["memory_mb"] = m.memory_mb;
+    row["checked"] = m.checked != 0;
+    row["text_hash"] = m.checked ? py::object(py::int_(m.text_hash)) : py::object(py::none());
+    rows.append(row);
+  }
+  return rows;
+}
+
+py::array_t<double> costs(const py::object& data, int64_t order, int64_t memory_mb) {
+  BufferArg text(data);
+  py::array_t<double> bits(static_cast<py::ssize_t>(text.size()));
+  double* out = bits.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    tav_python::costs(text.data(), text.size(), order, memory_mb, out);
+  }
+  return bits;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tav, m) {
+  m.doc() = "tav: the context-mixing text codec (compress, decompress, list, per-byte costs)";
+  m.attr("__version__") = tav_version();
+
+  static py::exception<CodecFailure> error(m, "Error", PyExc_ValueError);
+  error_class = error.ptr();
+  error.doc() = "A failure the codec reports: damaged or unsupported data, a bad parameter, "
+                "a text no order can code.  `code` is the library's error number.";
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const CodecFailure& failure) {
+      raise_failure(failure);
+    }
+  });
+  m.attr("ERROR_PARAMETER") = static_cast<int>(TAV_ERROR_PARAMETER);
+  m.attr("ERROR_DAMAGED") = static_cast<int>(TAV_ERROR_DAMAGED);
+  m.attr("ERROR_UNSUPPORTED") = static_cast<int>(TAV_ERROR_UNSUPPORTED);
+  m.attr("ERROR_CANNOT_CODE") = static_cast<int>(TAV_ERROR_CANNOT_CODE);
+  m.attr("ERROR_TOO_LARGE") = static_cast<int>(TAV_ERROR_TOO_LARGE);
+
+  m.def("compress", &compress, py::arg("data"), py::arg("level") = TAV_DEFAULT_LEVEL,
+        py::arg("order") = py::none(), py::arg("memory_mb") = py::none(), py::arg("threads") = 0,
+        "Compresses a buffer; the bytes are those tav_e writes with the same settings.\n"
+        "order and memory_mb replace the level's; threads 0 uses every core.");
+  m.def("decompress", &decompress, py::arg("data"),
+        "Decodes a whole compressed file (every member checked) and returns its text.");
+  m.def("list", &list_members, py::arg("data"),
+        "The members of a compressed file from its headers and trailers, decoding nothing:\n"
+        "dicts of offset, compressed_bytes, text_bytes, order, memory_mb, checked, text_hash.");
+  m.def("costs", &costs, py::arg("data"), py::arg("order") = 8, py::arg("memory_mb") = 1024,
+        "The code length in bits of every byte under the model, as a float64 array;\n"
+        "its sum is the compressed stream's size within the coder's few bytes.");
+}
