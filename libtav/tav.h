@@ -139,7 +139,11 @@ typedef enum tav_end_directive {
  * TAV_FLUSH or TAV_END: call again with room in `out` until it is 0.  After
  * TAV_END has returned 0 the stream is closed and the context can start
  * another.  An input that ends without any byte is one empty member.  After
- * an error the stream is closed; tav_cctx_reset opens the next one anew. */
+ * an error the stream is closed: further calls give TAV_ERROR_STAGE until
+ * tav_cctx_reset opens the next one anew.
+ * Blocks are coded `threads` at a time by the call that fills the last of
+ * them; no input is taken while their members wait for room in `out`, so
+ * the context holds at most that many blocks and their members. */
 TAV_API tav_error tav_compress_stream(tav_cctx* cctx, tav_out_buffer* out, tav_in_buffer* in,
                                       tav_end_directive end, size_t* remaining);
 
@@ -161,7 +165,12 @@ TAV_API tav_error tav_dctx_set(tav_dctx* dctx, tav_param param, int64_t value);
  * Text is written only after the member it belongs to has been checked.
  * *remaining (may be NULL): text bytes decoded and not yet written, or 1
  * while input is still expected; the stream is done when a TAV_END call
- * returns TAV_OK with *remaining 0. */
+ * returns TAV_OK with *remaining 0.
+ * The members are found from the end of the file, so the context holds the
+ * whole compressed input until TAV_END (as tav_e -d reads the whole file),
+ * then decodes and checks every member and keeps the text until `out` has
+ * taken it.  A damaged file gives its error and no text.  After an error,
+ * calls give TAV_ERROR_STAGE until tav_dctx_reset. */
 TAV_API tav_error tav_decompress_stream(tav_dctx* dctx, tav_out_buffer* out, tav_in_buffer* in,
                                         tav_end_directive end, size_t* remaining);
 

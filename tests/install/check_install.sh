@@ -34,9 +34,18 @@ for library in libc6 libstdc++6 libdivsufsort3; do
   [[ $depends == *"$library "* || $depends == *"$library," || $depends == *"$library" ]] ||
     fail "package does not depend on $library: $depends"
 done
-contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')  # the name, without a link's target
 for program in "$@"; do
   grep -qx "./usr/bin/$program" <<<"$contents" || fail "package lacks /usr/bin/$program"
   grep -qx "./usr/share/man/man1/$program.1.gz" <<<"$contents" || fail "package lacks the page of $program"
 done
-echo "installed and packaged: $# programs and their pages in $(basename "$deb")"
+# libtav (tests/install/check_library.sh checks it installed and in use).
+for f in libtav.so.$version libtav.so.1 libtav.so libtav.a pkgconfig/tav.pc cmake/tav/tav-config.cmake \
+         cmake/tav/tav-config-version.cmake; do
+  grep -qE "^\./usr/lib/([a-z0-9_-]+/)?$f\$" <<<"$contents" || fail "package lacks libtav's $f"
+done
+grep -qx "./usr/include/tav.h" <<<"$contents" || fail "package lacks /usr/include/tav.h"
+dpkg-deb -x "$deb" "$tmp/unpacked"
+archive_symbols=$(nm "$(find "$tmp/unpacked" -name libtav.a)" 2>/dev/null || true)
+grep -q ' T tav_compress$' <<<"$archive_symbols" || fail "the packaged libtav.a lost its symbols"
+echo "installed and packaged: $# programs and their pages, and libtav, in $(basename "$deb")"

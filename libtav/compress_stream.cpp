@@ -1,0 +1,137 @@
+#include "compress_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "call.h"
+#include "contexts.h"
+#include "engine.h"
+
+namespace tav::lib {
+
+void CompressStream::reset() { *this = CompressStream(); }
+
+void CompressStream::drain(tav_out_buffer& out) {
+  while (!members_.empty() && out.pos < out.size) {
+    const std::vector<uint8_t>& m = members_.front();
+    const size_t n = std::min(m.size() - front_written_, out.size - out.pos);
+    std::memcpy(static_cast<uint8_t*>(out.dst) + out.pos, m.data() + front_written_, n);
+    out.pos += n;
+    front_written_ += n;
+    pending_ -= n;
+    if (front_written_ == m.size()) {
+      members_.pop_front();
+      front_written_ = 0;
+    }
+  }
+}
+
+tav_error CompressStream::code_batch() {
+  size_t next = 0;
+  const tav_error e = compress_members(
+      params_, threads_, params_.block_bytes,
+      [&] {
+        if (next == batch_.size()) return BlockRead{};
+        return BlockRead{BlockStatus::block, std::move(batch_[next++]), 0};
+      },
+      [&](std::span<const uint8_t> m) {
+        members_.emplace_back(m.begin(), m.end());
+        pending_ += m.size();
+      });
+  batch_.clear();
+  return e;
+}
+
+// Fills blocks from `in`; a full batch is coded as soon as the members
+// before it are written, and no input is taken while it waits.
+void CompressStream::take_input(tav_out_buffer& out, tav_in_buffer& in, tav_error& e) {
+  for (;;) {
+    if (batch_.size() >= threads_ && pending_ == 0) {
+      if ((e = code_batch()) != TAV_OK) return;
+      drain(out);
+    }
+    if (in.pos == in.size || batch_.size() >= threads_) return;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(params_.block_bytes - block_.size(), in.size - in.pos));
+    const uint8_t* src = static_cast<const uint8_t*>(in.src) + in.pos;
+    block_.insert(block_.end(), src, src + n);
+    in.pos += n;
+    if (block_.size() == params_.block_bytes) {
+      batch_.push_back(std::move(block_));
+      block_ = {};
+      any_block_ = true;
+    }
+  }
+}
+
+tav_error CompressStream::run(tav_out_buffer& out, tav_in_buffer& in, tav_end_directive end, bool& incomplete) {
+  drain(out);
+  if (state_ == State::ending) return TAV_OK;
+  tav_error e = TAV_OK;
+  take_input(out, in, e);
+  if (e != TAV_OK || end == TAV_CONTINUE) return e;
+  if (in.pos < in.size) {  // a batch waits for room in `out` before the rest of the input
+    incomplete = true;
+    return TAV_OK;
+  }
+  if (!block_.empty() || (end == TAV_END && !any_block_)) {
+    batch_.push_back(std::move(block_));
+    block_ = {};
+    any_block_ = true;
+  }
+  if (!batch_.empty() && (e = code_batch()) != TAV_OK) return e;
+  if (end == TAV_END) state_ = State::ending;
+  drain(out);
+  return TAV_OK;
+}
+
+tav_error CompressStream::step(const Params& p, tav_out_buffer& out, tav_in_buffer& in, tav_end_directive end,
+                               size_t* remaining) {
+  if (state_ == State::failed) return TAV_ERROR_STAGE;
+  if (state_ == State::ending && (end != TAV_END || in.pos < in.size)) {
+    reset();
+    state_ = State::failed;
+    return TAV_ERROR_STAGE;
+  }
+  bool incomplete = false;
+  const tav_error e = coded_call([&] {
+    if (state_ == State::idle) {
+      params_ = p;
+      threads_ = compress_threads(p, p.block_bytes, UINT64_MAX);
+      state_ = State::open;
+    }
+    return run(out, in, end, incomplete);
+  });
+  if (e != TAV_OK) {
+    reset();
+    state_ = State::failed;
+    return e;
+  }
+  if (remaining != nullptr) *remaining = static_cast<size_t>(pending_) + (incomplete ? 1 : 0);
+  if (state_ == State::ending && pending_ == 0) reset();
+  return TAV_OK;
+}
+
+}  // namespace tav::lib
+
+namespace {
+
+bool valid(const tav_out_buffer* out, const tav_in_buffer* in) {
+  return out != nullptr && in != nullptr && out->pos <= out->size && in->pos <= in->size &&
+         (out->dst != nullptr || out->size == 0) && (in->src != nullptr || in->size == 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+tav_error tav_compress_stream(tav_cctx* cctx, tav_out_buffer* out, tav_in_buffer* in, tav_end_directive end,
+                              size_t* remaining) {
+  if (cctx == nullptr || !valid(out, in) || end < TAV_CONTINUE || end > TAV_END) return TAV_ERROR_PARAMETER;
+  return cctx->stream.step(cctx->params, *out, *in, end, remaining);
+}
+
+void tav_cctx_reset(tav_cctx* cctx) {
+  if (cctx != nullptr) cctx->stream.reset();
+}
+
+}  // extern "C"

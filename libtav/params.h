@@ -1,0 +1,33 @@
+// The parameters of a compression or decompression context, checked as they
+// are set.  Presets and limits are the ones tav_e uses, so that the same
+// settings give the same bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "settings.h"
+#include "tav.h"
+
+namespace tav::lib {
+
+inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;  // as tav_e --block-size
+inline constexpr int64_t MAX_THREADS = 4096;
+
+struct Params {
+  int level = DEFAULT_PRESET;
+  uint32_t order = DEFAULT_ORDER;
+  uint32_t memory_mb = DEFAULT_MEMORY_MB;
+  unsigned threads = 1;  // 0: one per core
+  uint64_t block_bytes = DEFAULT_BLOCK_BYTES;
+  uint64_t memory_limit = 0;  // 0: a quarter of the machine's memory
+};
+
+// TAV_ERROR_PARAMETER for an unknown parameter or a value out of its range;
+// `value` is then not applied.
+tav_error set_param(Params& p, tav_param param, int64_t value);
+tav_error get_param(const Params& p, tav_param param, int64_t* value);
+
+// The parameters of tav_compress at `level` (0: the default): one thread.
+Params level_params(int level);
+
+}  // namespace tav::lib
