@@ -103,12 +103,12 @@ def damaged_copies(packed):
     middle[len(packed) // 2] ^= 0x40
     return {
         "a flipped stream byte": bytes(middle),
-        "cut short": packed[:-10],
+        "cut in half": packed[: len(packed) // 2],
         "garbage": b"this is not a compressed file at all" * 3,
     }
 
 
-@pytest.mark.parametrize("case", ["a flipped stream byte", "cut short", "garbage"])
+@pytest.mark.parametrize("case", ["a flipped stream byte", "cut in half", "garbage"])
 def test_damaged_input_raises(sample, case):
     data = damaged_copies(tav.compress(sample[:20000], level=2))[case]
     with pytest.raises(tav.Error) as raised:
