@@ -139,23 +139,24 @@ def print_cost_table(text, bits, starts, compressed_size):
     print(f"| whole text | {len(text)} | {bits.mean():.3f} |")
 
 
-def plot_costs(bits, window, starts, title, path):
+def plot_costs(bits, window, starts, name, path):
     fig, ax = plt.subplots(figsize=(8, 4.2), dpi=100)
     short = max(1, window // 10)
-    ax.plot(numpy.arange(len(bits) - min(short, len(bits)) + 1) + short / 2, moving_average(bits, short),
-            color="0.75", linewidth=0.5, label=f"{short}-byte average")
-    ax.plot(numpy.arange(len(bits) - min(window, len(bits)) + 1) + window / 2, moving_average(bits, window),
-            color="C0", linewidth=1.5, label=f"{window}-byte average")
-    top = ax.get_ylim()[1]
-    for begin, name in starts:
+    for width, colour, line in ((short, "0.7", 0.5), (window, "C0", 1.5)):
+        width = min(width, len(bits))
+        ax.plot(numpy.arange(len(bits) - width + 1) + width / 2, moving_average(bits, width),
+                color=colour, linewidth=line)
+    # Headroom above the curves for the names of the parts.
+    top = ax.get_ylim()[1] * 1.2
+    for begin, part in starts:
         ax.axvline(begin, color="C3", linewidth=0.8, alpha=0.6)
-        ax.text(begin, top, " " + name, rotation=90, va="top", ha="left", fontsize=8, color="C3")
+        ax.text(begin, top, " " + part, rotation=90, va="top", ha="left", fontsize=8, color="C3")
     ax.set_xlim(0, len(bits))
     ax.set_ylim(0, top)
     ax.set_xlabel("position in the text (bytes)")
     ax.set_ylabel("bits per byte")
-    ax.set_title(title)
-    ax.legend(loc="upper right", fontsize=8)
+    ax.set_title(f"Cost of each byte of {name} at order 8: {window}-byte (blue) and {short}-byte (grey) averages",
+                 fontsize=10)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
@@ -179,8 +180,7 @@ def main():
     bits = tav.costs(text, order=8, memory_mb=1024)
     starts = licence_starts(text)
     print_cost_table(text, bits, starts, len(tav.compress(text, order=8, memory_mb=1024)))
-    plot_costs(bits, args.window, starts, f"Cost of each byte of {pathlib.Path(args.text).name} (order 8)",
-               out / "cost_along_text.png")
+    plot_costs(bits, args.window, starts, pathlib.Path(args.text).name, out / "cost_along_text.png")
     print(f"\nwrote {out / 'bits_by_order.png'} and {out / 'cost_along_text.png'}")
 
 
