@@ -44,15 +44,17 @@ std::string compress(const void* text, size_t size, const CompressSettings& sett
   return out;
 }
 
-std::string decompress(const void* data, size_t size) {
+size_t decompressed_size(const void* data, size_t size) {
   uint64_t text_size = 0;
   check(tav_decompressed_size(data, size, &text_size));
   if (text_size > SIZE_MAX) throw CodecFailure{TAV_ERROR_TOO_LARGE};
-  std::string text(static_cast<size_t>(text_size), '\0');
+  return static_cast<size_t>(text_size);
+}
+
+size_t decompress_into(const void* data, size_t size, void* text, size_t capacity) {
   size_t written = 0;
-  check(tav_decompress(data, size, text.data(), text.size(), &written));
-  text.resize(written);
-  return text;
+  check(tav_decompress(data, size, text, capacity, &written));
+  return written;
 }
 
 std::vector<tav_member_info> list_members(const void* data, size_t size) {

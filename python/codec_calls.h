@@ -27,8 +27,12 @@ struct CompressSettings {
 // The same bytes as tav_e with the same level, order, memory and block size.
 std::string compress(const void* text, size_t size, const CompressSettings& settings);
 
-// The text of a whole compressed file, every member checked.
-std::string decompress(const void* data, size_t size);
+// The text size a whole compressed file's headers and trailers give.
+size_t decompressed_size(const void* data, size_t size);
+
+// Decodes a whole compressed file into text[0..capacity), every member
+// checked; returns the bytes written.
+size_t decompress_into(const void* data, size_t size, void* text, size_t capacity);
 
 // The members of a compressed file, from its headers and trailers.
 std::vector<tav_member_info> list_members(const void* data, size_t size);

@@ -41,14 +41,34 @@ py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t>
   return py::bytes(out);
 }
 
+// A bytes object of `size` bytes left uninitialised, for the library to
+// fill: a damaged header may claim a large text, and memory never written is
+// never touched.
+py::bytes uninitialised_bytes(size_t size) {
+  if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) throw CodecFailure{TAV_ERROR_TOO_LARGE};
+  PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (bytes == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::bytes>(bytes);
+}
+
 py::bytes decompress(const py::object& data) {
   BufferArg compressed(data);
-  std::string text;
+  size_t size = 0;
   {
     py::gil_scoped_release unlocked;
-    text = tav_python::decompress(compressed.data(), compressed.size());
+    size = tav_python::decompressed_size(compressed.data(), compressed.size());
   }
-  return py::bytes(text);
+  py::bytes text = uninitialised_bytes(size);
+  size_t written = 0;
+  {
+    py::gil_scoped_release unlocked;
+    written = tav_python::decompress_into(compressed.data(), compressed.size(),
+                                          PyBytes_AS_STRING(text.ptr()), size);
+  }
+  // The library writes the planned size on success; should it ever write
+  // less, only what it wrote is returned.
+  if (written != size) return py::bytes(PyBytes_AS_STRING(text.ptr()), written);
+  return text;
 }
 
 py::list list_members(const py::object& data) {
