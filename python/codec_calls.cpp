@@ -27,21 +27,18 @@ std::unique_ptr<tav_cctx, CctxDeleter> make_cctx(const CompressSettings& setting
 
 }  // namespace
 
-std::string compress(const void* text, size_t size, const CompressSettings& settings) {
+size_t compress_into(const void* text, size_t size, const CompressSettings& settings, void* out,
+                     size_t capacity, size_t* needed) {
   auto cctx = make_cctx(settings);
-  // Text compresses to less than itself, but a byte the model predicts badly
-  // can take more than 8 bits: when the first guess is short the library
-  // says how much it needs, and the second run fits.
-  std::string out(size + size / 16 + 4096, '\0');
   size_t written = 0;
-  tav_error code = tav_compress_cctx(cctx.get(), text, size, out.data(), out.size(), &written);
+  const tav_error code = tav_compress_cctx(cctx.get(), text, size, out, capacity, &written);
+  *needed = 0;
   if (code == TAV_ERROR_DST_TOO_SMALL) {
-    out.assign(written, '\0');
-    code = tav_compress_cctx(cctx.get(), text, size, out.data(), out.size(), &written);
+    *needed = written;
+    return 0;
   }
   check(code);
-  out.resize(written);
-  return out;
+  return written;
 }
 
 size_t decompressed_size(const void* data, size_t size) {

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace tav_python {
@@ -24,8 +23,11 @@ struct CompressSettings {
   int64_t threads = 0;               // 0: one per core
 };
 
-// The same bytes as tav_e with the same level, order, memory and block size.
-std::string compress(const void* text, size_t size, const CompressSettings& settings);
+// Compresses into out[0..capacity) and returns the bytes written: the same
+// bytes as tav_e with the same level, order, memory and block size.  When
+// they do not fit, returns 0 and sets *needed to the capacity they need.
+size_t compress_into(const void* text, size_t size, const CompressSettings& settings, void* out,
+                     size_t capacity, size_t* needed);
 
 // The text size a whole compressed file's headers and trailers give.
 size_t decompressed_size(const void* data, size_t size);

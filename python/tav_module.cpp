@@ -29,18 +29,6 @@ void raise_failure(const CodecFailure& failure) {
   PyErr_SetObject(error_class, error.ptr());
 }
 
-py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t> order,
-                   std::optional<int64_t> memory_mb, int64_t threads) {
-  BufferArg text(data);
-  tav_python::CompressSettings settings{level, order, memory_mb, threads};
-  std::string out;
-  {
-    py::gil_scoped_release unlocked;
-    out = tav_python::compress(text.data(), text.size(), settings);
-  }
-  return py::bytes(out);
-}
-
 // A bytes object of `size` bytes left uninitialised, for the library to
 // fill: a damaged header may claim a large text, and memory never written is
 // never touched.
@@ -49,6 +37,13 @@ py::bytes uninitialised_bytes(size_t size) {
   PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
   if (bytes == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::bytes>(bytes);
+}
+
+// Gives up the bytes past `size` (the object is new and only ours).
+py::bytes shrunk(py::bytes bytes, size_t size) {
+  PyObject* object = bytes.release().ptr();
+  if (_PyBytes_Resize(&object, static_cast<Py_ssize_t>(size)) != 0) throw py::error_already_set();
+  return py::reinterpret_steal<py::bytes>(object);
 }
 
 py::bytes decompress(const py::object& data) {
@@ -67,8 +62,30 @@ py::bytes decompress(const py::object& data) {
   }
   // The library writes the planned size on success; should it ever write
   // less, only what it wrote is returned.
-  if (written != size) return py::bytes(PyBytes_AS_STRING(text.ptr()), written);
-  return text;
+  return written == size ? text : shrunk(std::move(text), written);
+}
+
+py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t> order,
+                   std::optional<int64_t> memory_mb, int64_t threads) {
+  BufferArg text(data);
+  const tav_python::CompressSettings settings{level, order, memory_mb, threads};
+  // Text compresses to less than itself and random bytes to about 1.1 times
+  // themselves; pages never written cost nothing, so the first guess is
+  // generous.  A text the model predicts still worse is coded a second time
+  // into the capacity the library asks for.
+  size_t capacity = text.size() + text.size() / 2 + 4096;
+  size_t written = 0, needed = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    py::bytes out = uninitialised_bytes(capacity);
+    {
+      py::gil_scoped_release unlocked;
+      written = tav_python::compress_into(text.data(), text.size(), settings, PyBytes_AS_STRING(out.ptr()),
+                                          capacity, &needed);
+    }
+    if (needed == 0) return shrunk(std::move(out), written);
+    capacity = needed;
+  }
+  throw CodecFailure{TAV_ERROR_DST_TOO_SMALL};  // the library asked for less than it needs
 }
 
 py::list list_members(const py::object& data) {
