@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cfenv>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -39,6 +40,17 @@ tav_error guarded(F&& f) noexcept {
   } catch (...) {
     return TAV_ERROR_MEMORY;
   }
+}
+
+// The integer a caller passed for an enumeration.  C lets any int through
+// there, and reading an out-of-range value as the C++ enum is undefined, so
+// the bytes are copied out and checked as an int.
+template <class E>
+int raw_value(const E& e) {
+  static_assert(sizeof(E) == sizeof(int));
+  int v;
+  std::memcpy(&v, &e, sizeof v);
+  return v;
 }
 
 // guarded() with the model's rounding mode set for the call.

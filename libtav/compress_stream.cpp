@@ -9,7 +9,17 @@
 
 namespace tav::lib {
 
-void CompressStream::reset() { *this = CompressStream(); }
+// Frees what the stream holds without allocating anything (a new deque
+// would), so that tav_cctx_reset cannot fail.
+void CompressStream::reset() {
+  state_ = State::idle;
+  std::vector<uint8_t>().swap(block_);
+  std::vector<std::vector<uint8_t>>().swap(batch_);
+  members_.clear();
+  front_written_ = 0;
+  pending_ = 0;
+  any_block_ = false;
+}
 
 void CompressStream::drain(tav_out_buffer& out) {
   while (!members_.empty() && out.pos < out.size) {
@@ -126,7 +136,8 @@ extern "C" {
 
 tav_error tav_compress_stream(tav_cctx* cctx, tav_out_buffer* out, tav_in_buffer* in, tav_end_directive end,
                               size_t* remaining) {
-  if (cctx == nullptr || !valid(out, in) || end < TAV_CONTINUE || end > TAV_END) return TAV_ERROR_PARAMETER;
+  const int e = tav::lib::raw_value(end);
+  if (cctx == nullptr || !valid(out, in) || e < TAV_CONTINUE || e > TAV_END) return TAV_ERROR_PARAMETER;
   return cctx->stream.step(cctx->params, *out, *in, end, remaining);
 }
 

@@ -1,4 +1,5 @@
 // Creating, freeing and setting up compression and decompression contexts.
+#include "call.h"
 #include "contexts.h"
 
 namespace {
@@ -25,12 +26,12 @@ void tav_cctx_free(tav_cctx* cctx) { delete cctx; }
 tav_error tav_cctx_set(tav_cctx* cctx, tav_param param, int64_t value) {
   if (cctx == nullptr) return TAV_ERROR_PARAMETER;
   if (cctx->stream.open()) return TAV_ERROR_STAGE;
-  return tav::lib::set_param(cctx->params, param, value);
+  return tav::lib::set_param(cctx->params, tav::lib::raw_value(param), value);
 }
 
 tav_error tav_cctx_get(const tav_cctx* cctx, tav_param param, int64_t* value) {
   if (cctx == nullptr) return TAV_ERROR_PARAMETER;
-  return tav::lib::get_param(cctx->params, param, value);
+  return tav::lib::get_param(cctx->params, tav::lib::raw_value(param), value);
 }
 
 tav_dctx* tav_dctx_create(void) { return create<tav_dctx>(); }
@@ -38,10 +39,10 @@ tav_dctx* tav_dctx_create(void) { return create<tav_dctx>(); }
 void tav_dctx_free(tav_dctx* dctx) { delete dctx; }
 
 tav_error tav_dctx_set(tav_dctx* dctx, tav_param param, int64_t value) {
-  if (dctx == nullptr || (param != TAV_PARAM_THREADS && param != TAV_PARAM_MEMORY_LIMIT))
-    return TAV_ERROR_PARAMETER;
+  const int p = tav::lib::raw_value(param);
+  if (dctx == nullptr || (p != TAV_PARAM_THREADS && p != TAV_PARAM_MEMORY_LIMIT)) return TAV_ERROR_PARAMETER;
   if (dctx->stream.open()) return TAV_ERROR_STAGE;
-  return tav::lib::set_param(dctx->params, param, value);
+  return tav::lib::set_param(dctx->params, p, value);
 }
 
 }  // extern "C"

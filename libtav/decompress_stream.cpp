@@ -68,7 +68,7 @@ tav_error tav_decompress_stream(tav_dctx* dctx, tav_out_buffer* out, tav_in_buff
                                 size_t* remaining) {
   if (dctx == nullptr || out == nullptr || in == nullptr || out->pos > out->size || in->pos > in->size ||
       (out->dst == nullptr && out->size > 0) || (in->src == nullptr && in->size > 0) ||
-      (end != TAV_CONTINUE && end != TAV_END))
+      (tav::lib::raw_value(end) != TAV_CONTINUE && tav::lib::raw_value(end) != TAV_END))
     return TAV_ERROR_PARAMETER;
   return dctx->stream.step(dctx->params, *out, *in, end, remaining);
 }

@@ -1,4 +1,5 @@
 // The library's version and the text of its error codes.
+#include "call.h"
 #include "tav.h"
 
 #define TAV_STRING(x) #x
@@ -13,7 +14,7 @@ const char* tav_version(void) {
 unsigned tav_version_number(void) { return TAV_VERSION_NUMBER; }
 
 const char* tav_error_message(tav_error code) {
-  switch (code) {
+  switch (tav::lib::raw_value(code)) {
     case TAV_OK: return "no error";
     case TAV_ERROR_PARAMETER: return "an argument or parameter is out of range";
     case TAV_ERROR_MEMORY: return "not enough memory";

@@ -8,7 +8,7 @@ bool in_range(int64_t v, int64_t low, int64_t high) { return v >= low && v <= hi
 
 }  // namespace
 
-tav_error set_param(Params& p, tav_param param, int64_t value) {
+tav_error set_param(Params& p, int param, int64_t value) {
   switch (param) {
     case TAV_PARAM_LEVEL: {
       if (!in_range(value, TAV_MIN_LEVEL, TAV_MAX_LEVEL)) return TAV_ERROR_PARAMETER;
@@ -42,7 +42,7 @@ tav_error set_param(Params& p, tav_param param, int64_t value) {
   return TAV_ERROR_PARAMETER;
 }
 
-tav_error get_param(const Params& p, tav_param param, int64_t* value) {
+tav_error get_param(const Params& p, int param, int64_t* value) {
   if (value == nullptr) return TAV_ERROR_PARAMETER;
   switch (param) {
     case TAV_PARAM_LEVEL: *value = p.level; return TAV_OK;

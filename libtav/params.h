@@ -22,10 +22,10 @@ struct Params {
   uint64_t memory_limit = 0;  // 0: a quarter of the machine's memory
 };
 
-// TAV_ERROR_PARAMETER for an unknown parameter or a value out of its range;
-// `value` is then not applied.
-tav_error set_param(Params& p, tav_param param, int64_t value);
-tav_error get_param(const Params& p, tav_param param, int64_t* value);
+// TAV_ERROR_PARAMETER for an unknown parameter (any int a caller passed for
+// a tav_param) or a value out of its range; `value` is then not applied.
+tav_error set_param(Params& p, int param, int64_t value);
+tav_error get_param(const Params& p, int param, int64_t* value);
 
 // The parameters of tav_compress at `level` (0: the default): one thread.
 Params level_params(int level);

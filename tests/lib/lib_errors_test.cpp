@@ -13,6 +13,13 @@
 
 using namespace tavtest;
 
+extern "C" {  // lib_raw_values.c
+tav_error set_raw_param(tav_cctx* c, int param, int64_t value);
+const char* raw_error_message(int code);
+tav_error compress_stream_raw(tav_cctx* c, tav_out_buffer* out, tav_in_buffer* in, int end);
+tav_error decompress_stream_raw(tav_dctx* d, tav_out_buffer* out, tav_in_buffer* in, int end);
+}
+
 namespace {
 
 // A three-member file of 7000 bytes of text.
@@ -89,6 +96,8 @@ TEST(LibErrors, BadParameters) {
   double bits[4];
   tav_cctx* c = tav_cctx_create();
   tav_dctx* d = tav_dctx_create();
+  tav_in_buffer in{text.data(), text.size(), 0};
+  tav_out_buffer o{out.data(), out.size(), 0};
   const struct {
     const char* name;
     tav_error got;
@@ -101,7 +110,9 @@ TEST(LibErrors, BadParameters) {
       {"block of 0", tav_cctx_set(c, TAV_PARAM_BLOCK_SIZE, 0)},
       {"block of 2 GiB", tav_cctx_set(c, TAV_PARAM_BLOCK_SIZE, int64_t{1} << 31)},
       {"-1 threads", tav_cctx_set(c, TAV_PARAM_THREADS, -1)},
-      {"unknown parameter", tav_cctx_set(c, static_cast<tav_param>(99), 1)},
+      {"unknown parameter", set_raw_param(c, 99, 1)},
+      {"unknown compression directive", compress_stream_raw(c, &o, &in, 7)},
+      {"decompression flushed", decompress_stream_raw(d, &o, &in, TAV_FLUSH)},
       {"a level for decompression", tav_dctx_set(d, TAV_PARAM_LEVEL, 3)},
       {"costs at order -1", tav_costs(text.data(), 4, -1, 16, bits)},
       {"costs without room", tav_costs(text.data(), 4, 2, 16, nullptr)},
@@ -156,6 +167,7 @@ TEST(LibErrors, MessagesForEveryCode) {
     EXPECT_GT(std::strlen(m), 5u);
     EXPECT_EQ(std::strchr(m, '\n'), nullptr);
   }
+  EXPECT_STRNE(raw_error_message(99), tav_error_message(TAV_OK));
   EXPECT_STREQ(tav_version(), "1.0.0");
   EXPECT_EQ(tav_version_number(), unsigned{TAV_VERSION_NUMBER});
 }
