@@ -52,11 +52,11 @@ def test_strided_view_is_read_in_order():
     (["-1", "--order", "12"], {"level": 1, "order": 12}),
     (["-T", "2"], {"threads": 2}),
 ])
-def test_same_bytes_as_tav_e(tmp_path, sample, tav_e, args, kwargs):
+def test_same_bytes_as_tav_e(tmp_path, sample, tav_e, program_env, args, kwargs):
     source = tmp_path / "sample.txt"
     source.write_bytes(sample)
     out = tmp_path / "sample.tav"
-    subprocess.run([tav_e, "-qf", *args, str(source), "-o", str(out)], check=True)
+    subprocess.run([tav_e, "-qf", *args, str(source), "-o", str(out)], check=True, env=program_env)
     assert tav.compress(sample, **kwargs) == out.read_bytes()
 
 
