@@ -4,13 +4,15 @@
 # with --fuzz the compiler and runtime of the fuzz targets.
 set -euo pipefail
 pkgs=(build-essential clang libclang-rt-14-dev cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev libxxhash-dev xxhash pkg-config groff-base
-      parallel)  # GNU parallel: the test of the README's recipe for members across machines
+      parallel  # GNU parallel: the test of the README's recipe for members across machines
+      pybind11-dev python3-dev python3-pytest python3-numpy)  # the Python module and its tests
 if [[ "${1:-}" == "--fuzz" ]]; then
   pkgs+=(clang libclang-rt-14-dev)  # also in the base list: the sanitizer build uses them
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   pkgs+=(hyperfine p7zip-full zpaq zstd xz-utils bzip2 fortunes fortunes-min linux-perf time
-         g++-aarch64-linux-gnu qemu-user)
+         g++-aarch64-linux-gnu qemu-user
+         python3-matplotlib)  # bench/plots.py
 fi
 missing=()
 for p in "${pkgs[@]}"; do
