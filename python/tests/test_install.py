@@ -2,6 +2,7 @@
 import os
 import pathlib
 import subprocess
+import sys
 
 import pytest
 
@@ -22,7 +23,7 @@ def test_installed_module_imports(tmp_path, program_env):
     prefix = tmp_path / "prefix"
     subprocess.run([os.environ.get("CMAKE", "cmake"), "--install", str(build), "--prefix", str(prefix)],
                    check=True, stdout=subprocess.DEVNULL, env=program_env)
-    site = prefix / "lib" / "python3" / "dist-packages"
+    site = prefix / "lib" / f"python3.{sys.version_info.minor}" / "dist-packages"
     # Nothing of the build tree or the caller's environment on the path; the
     # sanitizer's settings stay.
     env = {k: v for k, v in os.environ.items() if k in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
