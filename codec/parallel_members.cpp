@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -178,17 +180,27 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
 
 namespace {
 
+// A member's text, zeroed as the decoder expects.  calloc takes fresh zero
+// pages from the system, touched only as the text is written, so a header
+// that claims far more text than its stream holds costs no time or memory
+// for the text that never comes.
+struct FreeBytes {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using ZeroedBytes = std::unique_ptr<uint8_t[], FreeBytes>;
+
 struct DecodedMember {
   size_t index = 0;
   MemberDecodeResult r;
-  std::vector<uint8_t> text;  // text length + 1
+  ZeroedBytes text;  // text length + 1 bytes
 };
 
 bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, DecodedMember& out) {
   set_numeric_mode();  // the rounding mode belongs to each thread
   const Member& m = jobs.plan->members[index];
   out.index = index;
-  out.text.assign(uint64_t{m.header.text_length} + 1, 0);
+  out.text.reset(static_cast<uint8_t*>(std::calloc(uint64_t{m.header.text_length} + 1, 1)));
+  if (!out.text) throw std::bad_alloc();
   FileProgress progress;
   JobCount count;
   uint64_t t = 0, b = 0;
@@ -197,7 +209,7 @@ bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, De
       std::tie(t, b) = count.move_to(shared, p, file_position - m.offset);
       shared.try_report([&] { jobs.progress(t, b, pages); });
     };
-  out.r = decode_member(jobs.file, m, jobs.plan->checked, out.text.data(), nullptr, 0, progress,
+  out.r = decode_member(jobs.file, m, jobs.plan->checked, out.text.get(), nullptr, 0, progress,
                         jobs.node_memory_limit);
   return out.r.stream.status == ByteStatus::ok && !out.r.damage;
 }
@@ -220,7 +232,7 @@ ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
   };
   // Hands `n` bytes of `d`'s text to the writer.
   const auto hand_over = [&](DecodedMember& d, uint64_t n) {
-    if (n > 0 && !jobs.write(d.index, {d.text.data(), n})) {
+    if (n > 0 && !jobs.write(d.index, {d.text.get(), n})) {
       pr.write_error = errno;
       d.r.stream.status = ByteStatus::output_failed;
       return false;
@@ -239,7 +251,7 @@ ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
       if (decode_one(jobs, shared, in, out)) return true;
     } catch (const std::bad_alloc&) {
       out.index = in;
-      out.text = {};
+      out.text.reset();
       out.r.stream.status = ByteStatus::out_of_memory;
     }
     err = std::move(out);
@@ -251,12 +263,13 @@ ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
     err = std::move(d);
     return false;
   };
-  const JobsOutcome<DecodedMember> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  // Not const: the failed member's text is moved out of it, not copied.
+  JobsOutcome<DecodedMember> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
   pr.threads_used = o.threads_used;
   if (!o.failure) return pr;
   DecodedMember d = std::move(o.failure->error);
   note(d);
-  if (o.failure->stage == JobStage::work && !d.r.damage && !d.text.empty()) {
+  if (o.failure->stage == JobStage::work && !d.r.damage && d.text) {
     // A stream that stopped early keeps the text before the fault.
     hand_over(d, d.r.stream.position);
     f.last = d.r;
