@@ -7,7 +7,7 @@
 # only wait longer.  Prints one line per pair and the medians.
 #
 # usage: [PAIRS=5] [BLOCK_SIZE=8M] [TAV_OPTS=] [TEXT_SIZE=32M] [TAV_E=prog]
-#        bench/thread_pairs.sh [TEXT] [BUILD_DIR]
+#        [JOBS="compress decompress"] bench/thread_pairs.sh [TEXT] [BUILD_DIR]
 #   TEXT       the input; none: a TEXT_SIZE text from make_text.sh
 #   BUILD_DIR  where tav_e is built (Release) if needed; default build-bench
 set -euo pipefail
@@ -16,6 +16,7 @@ source "$root/bench/bench_lib.sh"
 pairs=${PAIRS:-5}
 [[ $pairs =~ ^[1-9][0-9]*$ ]] || { echo "thread_pairs: PAIRS=$pairs: not a count" >&2; exit 1; }
 read -r -a tav_opts <<<"${TAV_OPTS:-}"
+read -r -a jobs <<<"${JOBS:-compress decompress}"
 tav_opts+=(--block-size "${BLOCK_SIZE:-8M}")
 find_tav_e "$root" "${2:-$root/build-bench}"
 
@@ -43,7 +44,7 @@ printf '%s: %d bytes, %s members; %s cores\n' "$in" "$(stat -c %s "$in")" \
 echo "pair  job         T1 wall  T2 wall  ratio  T1 cpu  T2 cpu"
 : >"$work/ratios"
 for ((p = 1; p <= pairs; p++)); do
-  for job in compress decompress; do
+  for job in "${jobs[@]}"; do
     for t in 1 2; do
       if [[ $job == compress ]]; then
         timed "$tav_e" -qf -T "$t" "${tav_opts[@]}" "$in" -o "$work/t$t.tav"
@@ -61,7 +62,7 @@ for ((p = 1; p <= pairs; p++)); do
     echo "$job $r $w1 $w2 $c1 $c2" >>"$work/ratios"
   done
 done
-for job in compress decompress; do
+for job in "${jobs[@]}"; do
   awk -v j="$job" '$1 == j { n++; r[n] = $2; a[n] = $3; b[n] = $4; c[n] = $5; d[n] = $6 }
     function med(x, m, i, k, t) { for (i = 1; i <= n; i++) for (k = i + 1; k <= n; k++)
       if (x[k] < x[i]) { t = x[i]; x[i] = x[k]; x[k] = t }
