@@ -20,15 +20,13 @@ cmake --build "$out/host" -j2 --target tav_e tav_d >/dev/null
 mkdir -p "$out/include"
 cp /usr/include/xxhash.h "$out/include/"
 flags=(-std=c++20 -O2 -ffp-contract=off -frounding-math -fno-fast-math -Wall -Wextra -static
-       -I"$root/model" -I"$root/codec" -I"$root/programs" -I"$out/include")
-model=("$root"/model/*.cpp "$root"/codec/*.cpp)
-# The programs' shared code: everything in programs/ but the two mains and
-# the sources only tav_e uses.
-shared=()
-for f in "$root"/programs/*.cpp; do [[ $(basename "$f") == driver.cpp || $(basename "$f") == encoder_* ]] || shared+=("$f"); done
-aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_d" "${model[@]}" "${shared[@]}" "$root/programs/driver.cpp"
-aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_e" "${model[@]}" "${shared[@]}" \
-  "$root"/programs/encoder_*.cpp
+       -I"$root/model" -I"$root/codec/format" -I"$root/codec/coders" -I"$root/codec/engine"
+       -I"$root/programs/files" -I"$out/include")
+model=("$root"/model/*.cpp "$root"/codec/*/*.cpp)
+# The programs' shared code: the file handling both programs use.
+shared=("$root"/programs/files/*.cpp)
+aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_d" "${model[@]}" "${shared[@]}" "$root"/programs/tav_d/*.cpp
+aarch64-linux-gnu-g++ "${flags[@]}" -o "$out/tav_e" "${model[@]}" "${shared[@]}" "$root"/programs/tav_e/*.cpp
 file "$out/tav_e" | grep -q aarch64
 
 (($# == 0)) && set -- "$root/samples/licenses.txt"

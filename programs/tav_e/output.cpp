@@ -1,4 +1,4 @@
-#include "encoder_output.h"
+#include "output.h"
 
 #include <unistd.h>
 

@@ -21,8 +21,8 @@
 #include <new>
 
 #include "decoder_types.h"
-#include "encoder_modes.h"
-#include "encoder_options.h"
+#include "modes.h"
+#include "options.h"
 
 namespace {
 

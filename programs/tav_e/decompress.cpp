@@ -19,9 +19,9 @@
 
 #include "byte_io.h"
 #include "container.h"
-#include "encoder_modes.h"
-#include "encoder_output.h"
-#include "encoder_sink.h"
+#include "modes.h"
+#include "output.h"
+#include "sink.h"
 #include "job_plan.h"
 #include "member_decode.h"
 #include "parallel_members.h"

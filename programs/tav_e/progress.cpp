@@ -1,4 +1,4 @@
-#include "encoder_progress.h"
+#include "progress.h"
 
 #include <unistd.h>
 

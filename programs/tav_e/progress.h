@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "encoder_options.h"
+#include "options.h"
 
 namespace tav {
 

@@ -1,4 +1,4 @@
-#include "encoder_options.h"
+#include "options.h"
 
 #include <getopt.h>
 

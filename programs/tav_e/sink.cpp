@@ -1,4 +1,4 @@
-#include "encoder_sink.h"
+#include "sink.h"
 
 #include <unistd.h>
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "encoder_options.h"
+#include "options.h"
 #include "thread_budget.h"
-#include "encoder_sink.h"
+#include "sink.h"
 #include "output_file.h"
 
 namespace tav {

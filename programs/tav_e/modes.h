@@ -3,7 +3,7 @@
 // (encoder_decompress.cpp).
 #pragma once
 
-#include "encoder_options.h"
+#include "options.h"
 
 namespace tav {
 
