@@ -6,6 +6,8 @@
 
 #include "tool_error.h"
 
+namespace tav::tools {
+
 namespace {
 // Large stream buffers: the tools are limited by the number of library
 // calls, not by the disk.
@@ -64,3 +66,5 @@ void refuse_same_file(const std::string& input, const std::string& output) {
   if (S_ISREG(in.st_mode) && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
     throw ToolError(output, "is the same file as the input " + input + "; refusing to overwrite it");
 }
+
+}  // namespace tav::tools

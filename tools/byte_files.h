@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 
+namespace tav::tools {
+
 class InputFile {
  public:
   // Opens `path` for binary reading.
@@ -55,3 +57,5 @@ class OutputFile {
 // Throws when `output` names the same existing file as `input`: opening the
 // output would truncate the input before it is read.
 void refuse_same_file(const std::string& input, const std::string& output);
+
+}  // namespace tav::tools

@@ -10,6 +10,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace tav::tools {
+
 namespace {
 
 constexpr std::uint8_t LF = 0x0A;
@@ -126,3 +128,5 @@ template BigVector<std::int32_t> context_sorted_positions<std::int32_t>(std::spa
                                                                         ContextOrder);
 template BigVector<std::int64_t> context_sorted_positions<std::int64_t>(std::span<const std::uint8_t>,
                                                                         ContextOrder);
+
+}  // namespace tav::tools

@@ -25,6 +25,8 @@
 
 #include "huge_page_allocator.h"
 
+namespace tav::tools {
+
 enum class ContextOrder { line_bounded, unbounded };
 
 // Returns the positions 0 .. n-1 of `text` in sorted order.  Index is int32_t
@@ -38,3 +40,5 @@ BigVector<Index> context_sorted_positions(std::span<const std::uint8_t> text, Co
 
 // The largest text the int32_t form accepts.
 inline constexpr std::int64_t CONTEXT_SORT_MAX_32 = INT32_MAX - 1;
+
+}  // namespace tav::tools

@@ -2,4 +2,6 @@
 // to OUTPUT ("english.out") ordered by their left context within the line.
 #include "context_sort_main.h"
 
+using namespace tav::tools;
+
 int main(int argc, char** argv) { return context_sort_main(argc, argv, ContextOrder::line_bounded); }

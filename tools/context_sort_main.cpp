@@ -9,6 +9,8 @@
 #include "file_loader.h"
 #include "tool_error.h"
 
+namespace tav::tools {
+
 namespace {
 
 template <class Index>
@@ -56,3 +58,5 @@ int context_sort_main(int argc, char** argv, ContextOrder order) {
       run.warn(input_path, "the text does not end with LF; context_unsort cannot rebuild its last line");
   });
 }
+
+}  // namespace tav::tools

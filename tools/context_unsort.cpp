@@ -10,6 +10,8 @@
 #include "successor_chains.h"
 #include "tool_error.h"
 
+using namespace tav::tools;
+
 int main(int argc, char** argv) {
   return run_tool(argv[0], [&](ToolRun& run) {
     if (argc > 3) throw ToolError("usage: " + run.program() + " [INPUT [OUTPUT]]");

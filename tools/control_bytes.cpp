@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tav::tools {
+
 namespace {
 constexpr std::uint8_t FIRST_PRINTABLE = 0x20;
 constexpr std::uint8_t LF = 0x0A;
@@ -30,3 +32,5 @@ void ControlFilter::process(std::span<const std::uint8_t> input, std::vector<std
   }
   out.resize(static_cast<std::size_t>(w - out.data()));
 }
+
+}  // namespace tav::tools

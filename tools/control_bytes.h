@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+namespace tav::tools {
+
 // Number of bytes below 0x20 in `bytes`.
 std::uint64_t count_control_bytes(std::span<const std::uint8_t> bytes);
 
@@ -24,3 +26,5 @@ class ControlFilter {
  private:
   std::uint64_t leading_left_;  // bytes of the leading part not yet seen
 };
+
+}  // namespace tav::tools

@@ -9,6 +9,8 @@
 #include "control_bytes.h"
 #include "tool_error.h"
 
+using namespace tav::tools;
+
 int main(int argc, char** argv) {
   return run_tool(argv[0], [&](ToolRun& run) {
     if (argc != 3) throw ToolError("usage: " + run.program() + " INPUT OUTPUT");

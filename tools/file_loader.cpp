@@ -13,6 +13,8 @@
 
 #include "tool_error.h"
 
+namespace tav::tools {
+
 namespace {
 
 struct FileCloser {
@@ -128,3 +130,5 @@ void ReleaseLoadedBytes::operator()(const std::uint8_t* bytes) const {
   else
     delete[] bytes;
 }
+
+}  // namespace tav::tools

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+namespace tav::tools {
+
 // Frees a loaded file's bytes: unmaps them if they were mapped, else deletes
 // the buffer they were read into.
 struct ReleaseLoadedBytes {
@@ -33,3 +35,5 @@ struct LoadedFile {
 // read, when it changes length while being read, or when there is not enough
 // memory for it.
 LoadedFile load_file(const std::string& path);
+
+}  // namespace tav::tools

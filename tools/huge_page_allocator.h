@@ -18,6 +18,8 @@
 #include <new>
 #include <vector>
 
+namespace tav::tools {
+
 inline constexpr std::size_t HUGE_PAGE_THRESHOLD = std::size_t(2) << 20;
 
 template <class T>
@@ -62,3 +64,5 @@ struct HugePageAllocator {
 // A vector for tables of one entry per text byte.
 template <class T>
 using BigVector = std::vector<T, HugePageAllocator<T>>;
+
+}  // namespace tav::tools

@@ -3,4 +3,6 @@
 // up to 2^20 lines sort in line order under the unbounded context sort.
 #include "line_numbering_main.h"
 
+using namespace tav::tools;
+
 int main(int argc, char** argv) { return line_numbering_main(argc, argv, DigitOrder::least_significant_first); }

@@ -2,4 +2,6 @@
 // line tag before every LF, most significant digit first.
 #include "line_numbering_main.h"
 
+using namespace tav::tools;
+
 int main(int argc, char** argv) { return line_numbering_main(argc, argv, DigitOrder::most_significant_first); }

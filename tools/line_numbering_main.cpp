@@ -6,6 +6,8 @@
 #include "byte_files.h"
 #include "tool_error.h"
 
+namespace tav::tools {
+
 int line_numbering_main(int argc, char** argv, DigitOrder order) {
   return run_tool(argv[0], [&](ToolRun& run) {
     // An extra argument is refused before anything is opened: a shell glob
@@ -30,3 +32,5 @@ int line_numbering_main(int argc, char** argv, DigitOrder order) {
     output.close();
   });
 }
+
+}  // namespace tav::tools

@@ -3,6 +3,10 @@
 
 #include "line_tagging.h"
 
+namespace tav::tools {
+
 // Runs the program: `line_number_* INPUT OUTPUT`; any other number of
 // arguments is a usage error.  Returns the exit status.
 int line_numbering_main(int argc, char** argv, DigitOrder order);
+
+}  // namespace tav::tools

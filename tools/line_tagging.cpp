@@ -1,5 +1,7 @@
 #include "line_tagging.h"
 
+namespace tav::tools {
+
 namespace {
 constexpr std::uint8_t LF = 0x0A;
 constexpr std::uint8_t CR = 0x0D;
@@ -27,3 +29,5 @@ void LineTagger::process(std::span<const std::uint8_t> input, std::vector<std::u
   }
   out.resize(static_cast<std::size_t>(w - out.data()));
 }
+
+}  // namespace tav::tools

@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+namespace tav::tools {
+
 enum class DigitOrder { most_significant_first, least_significant_first };
 
 inline constexpr std::uint32_t LINE_TAG_PERIOD = 1u << 20;
@@ -28,3 +30,5 @@ class LineTagger {
   DigitOrder order_;
   std::uint32_t line_index_ = 0;  // kept modulo LINE_TAG_PERIOD
 };
+
+}  // namespace tav::tools

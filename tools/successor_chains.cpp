@@ -14,6 +14,8 @@
 
 #include "huge_page_allocator.h"
 
+namespace tav::tools {
+
 namespace {
 
 constexpr std::uint8_t LF = 0x0A;
@@ -451,3 +453,5 @@ void unsort_context_text_wide(std::span<const std::uint8_t> sorted, const ByteSi
   if (sorted.empty()) return;
   wide::unsort(sorted, sink);
 }
+
+}  // namespace tav::tools

@@ -17,6 +17,8 @@
 #include <functional>
 #include <span>
 
+namespace tav::tools {
+
 // Receives the output in order, a piece at a time.
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 
@@ -34,3 +36,5 @@ void unsort_context_text(std::span<const std::uint8_t> sorted, const ByteSink& s
 // bytes and more, callable on any text so that it can be checked on small
 // ones.
 void unsort_context_text_wide(std::span<const std::uint8_t> sorted, const ByteSink& sink);
+
+}  // namespace tav::tools

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+namespace tav::tools {
+
 ToolError::ToolError(const std::string& file, const std::string& reason)
     : std::runtime_error(file + ": " + reason) {}
 
@@ -39,3 +41,5 @@ int run_tool(const char* program, const std::function<void(ToolRun&)>& body) {
   }
   return 1;
 }
+
+}  // namespace tav::tools

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace tav::tools {
+
 class ToolError : public std::runtime_error {
  public:
   // `file` names what the failure concerns; `reason` says what went wrong.
@@ -50,3 +52,5 @@ class ToolRun {
 // one-line report.  Returns the process exit status: 0 when `body` returned,
 // 1 after a reported failure.
 int run_tool(const char* program, const std::function<void(ToolRun&)>& body);
+
+}  // namespace tav::tools

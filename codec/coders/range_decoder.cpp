@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+namespace tav {
+
 void RangeDecoder::init(std::span<const uint8_t> stream) {
   next = stream.data();
   end = stream.data() + stream.size();
@@ -54,3 +56,5 @@ bool RangeDecoder::decode_update(uint32_t cum_low, uint32_t freq, uint32_t total
     range = 0xFF;
   }
 }
+
+}  // namespace tav

@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <span>
 
+namespace tav {
+
 inline constexpr uint32_t FREQ_TOTAL = 10000000;
 
 struct RangeDecoder {
@@ -77,3 +79,5 @@ struct RangeDecoder {
     ff_history = (ff_history << 1) + (c == 0xFF ? 1u : 0u);
   }
 };
+
+}  // namespace tav

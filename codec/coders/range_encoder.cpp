@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+namespace tav {
+
 namespace {
 constexpr uint64_t kCarry = uint64_t{1} << 32;
 }
@@ -150,3 +152,5 @@ RangeEncoder::Result RangeEncoder::finish() {
   if (write_bytes(window, keep)) omitted_ = static_cast<uint32_t>(4 - keep);
   return status_;
 }
+
+}  // namespace tav

@@ -32,6 +32,8 @@
 
 #include "byte_io.h"
 
+namespace tav {
+
 class RangeEncoder {
  public:
   enum class Result { ok, range_exhausted, carry_conflict, io_error };
@@ -106,3 +108,5 @@ class RangeEncoder {
   uint64_t carries_ = 0;
   uint64_t resets_ = 0;
 };
+
+}  // namespace tav

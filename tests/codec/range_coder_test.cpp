@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace tav;
+
 using Bytes = std::vector<uint8_t>;
 using Result = RangeEncoder::Result;
 

@@ -6,6 +6,8 @@
 #include "fuzz_support.h"
 #include "reference_sort.h"
 
+using namespace tav::tools;
+
 namespace {
 
 template <class Index>

@@ -8,6 +8,8 @@
 #include "fuzz_support.h"
 #include "successor_chains.h"
 
+using namespace tav::tools;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -12,6 +12,8 @@
 #include "context_sort.h"
 #include "reference_sort.h"
 
+using namespace tav::tools;
+
 using reference::line_less;
 using reference::reference_positions;
 using reference::unbounded_less;

@@ -8,6 +8,8 @@
 
 #include "control_bytes.h"
 
+using namespace tav::tools;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

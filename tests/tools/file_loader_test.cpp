@@ -13,6 +13,8 @@
 #include "file_loader.h"
 #include "tool_error.h"
 
+using namespace tav::tools;
+
 namespace {
 
 namespace fs = std::filesystem;

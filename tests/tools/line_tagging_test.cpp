@@ -10,6 +10,8 @@
 
 #include "line_tagging.h"
 
+using namespace tav::tools;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

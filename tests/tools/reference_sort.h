@@ -9,6 +9,8 @@
 
 #include "context_sort.h"
 
+using namespace tav::tools;
+
 namespace reference {
 
 inline constexpr int LF = 0x0A;

@@ -12,6 +12,8 @@
 #include "line_tagging.h"
 #include "successor_chains.h"
 
+using namespace tav::tools;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -13,6 +13,8 @@
 
 #include "context_sort.h"
 
+using namespace tav::tools;
+
 namespace {
 
 namespace fs = std::filesystem;
