@@ -13,12 +13,11 @@ namespace tav::lib {
 // would), so that tav_cctx_reset cannot fail.
 void CompressStream::reset() {
   state_ = State::idle;
-  std::vector<uint8_t>().swap(block_);
+  cutter_.reset();
   std::vector<std::vector<uint8_t>>().swap(batch_);
   members_.clear();
   front_written_ = 0;
   pending_ = 0;
-  any_block_ = false;
 }
 
 void CompressStream::drain(tav_out_buffer& out) {
@@ -39,7 +38,7 @@ void CompressStream::drain(tav_out_buffer& out) {
 tav_error CompressStream::code_batch() {
   size_t next = 0;
   const tav_error e = compress_members(
-      params_, threads_, params_.block_bytes,
+      plan_,
       [&] {
         if (next == batch_.size()) return BlockRead{};
         return BlockRead{BlockStatus::block, std::move(batch_[next++]), 0};
@@ -55,21 +54,15 @@ tav_error CompressStream::code_batch() {
 // Fills blocks from `in`; a full batch is coded as soon as the members
 // before it are written, and no input is taken while it waits.
 void CompressStream::take_input(tav_out_buffer& out, tav_in_buffer& in, tav_error& e) {
+  const unsigned threads = plan_.threads.threads;
   for (;;) {
-    if (batch_.size() >= threads_ && pending_ == 0) {
+    if (batch_.size() >= threads && pending_ == 0) {
       if ((e = code_batch()) != TAV_OK) return;
       drain(out);
     }
-    if (in.pos == in.size || batch_.size() >= threads_) return;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(params_.block_bytes - block_.size(), in.size - in.pos));
-    const uint8_t* src = static_cast<const uint8_t*>(in.src) + in.pos;
-    block_.insert(block_.end(), src, src + n);
-    in.pos += n;
-    if (block_.size() == params_.block_bytes) {
-      batch_.push_back(std::move(block_));
-      block_ = {};
-      any_block_ = true;
-    }
+    if (in.pos == in.size || batch_.size() >= threads) return;
+    in.pos += cutter_->take({static_cast<const uint8_t*>(in.src) + in.pos, in.size - in.pos});
+    if (cutter_->full()) batch_.push_back(cutter_->take_block());
   }
 }
 
@@ -83,11 +76,7 @@ tav_error CompressStream::run(tav_out_buffer& out, tav_in_buffer& in, tav_end_di
     incomplete = true;
     return TAV_OK;
   }
-  if (!block_.empty() || (end == TAV_END && !any_block_)) {
-    batch_.push_back(std::move(block_));
-    block_ = {};
-    any_block_ = true;
-  }
+  if (auto last = end == TAV_END ? cutter_->finish() : cutter_->cut()) batch_.push_back(std::move(*last));
   if (!batch_.empty() && (e = code_batch()) != TAV_OK) return e;
   if (end == TAV_END) state_ = State::ending;
   drain(out);
@@ -105,8 +94,8 @@ tav_error CompressStream::step(const Params& p, tav_out_buffer& out, tav_in_buff
   bool incomplete = false;
   const tav_error e = coded_call([&] {
     if (state_ == State::idle) {
-      params_ = p;
-      threads_ = compress_threads(p, p.block_bytes, UINT64_MAX);
+      plan_ = compress_plan(p, std::nullopt);
+      cutter_.emplace(p.block_bytes);
       state_ = State::open;
     }
     return run(out, in, end, incomplete);

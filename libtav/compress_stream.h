@@ -13,9 +13,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
+#include "block_cutter.h"
 #include "params.h"
+#include "run_plan.h"
 #include "tav.h"
 
 namespace tav::lib {
@@ -38,11 +41,9 @@ class CompressStream {
   void drain(tav_out_buffer& out);
 
   State state_ = State::idle;
-  Params params_;
-  unsigned threads_ = 1;
-  std::vector<uint8_t> block_;               // the block being filled
+  CompressPlan plan_;
+  std::optional<BlockCutter> cutter_;        // cuts the input into blocks
   std::vector<std::vector<uint8_t>> batch_;  // full blocks, coded together
-  bool any_block_ = false;                   // a block has been cut (no empty member at the end)
   std::deque<std::vector<uint8_t>> members_; // coded, not yet written
   size_t front_written_ = 0;                 // bytes of members_.front() already written
   uint64_t pending_ = 0;                     // bytes in members_ not yet written

@@ -4,7 +4,7 @@
 
 #include "byte_model.h"
 #include "call.h"
-#include "job_plan.h"
+#include "run_plan.h"
 #include "range_decoder.h"
 
 using namespace tav;
@@ -16,7 +16,7 @@ namespace {
 // freq[i].  Needs the model's rounding mode.
 tav_error frequencies(const uint8_t* text, uint32_t size, uint32_t order, uint32_t memory_mb, double* freq) {
   Model m;
-  m.store.set_system_memory_limit(model_memory_limit(size));
+  m.store.set_system_memory_limit(single_model_node_room(size));
   if (!init_model(m, order + 1, memory_mb, text, size)) return TAV_ERROR_MEMORY;
   for (uint32_t p = 0; p < size; ++p) {
     predict(m, p);

@@ -1,31 +1,29 @@
-// The codec driven over memory, as tav_e drives it over files: blocks
-// compressed into members on planned threads, and whole files planned,
-// checked and decoded member by member.  Shared by the one-shot calls and
-// the streams; results are tav_error codes, nothing is printed.
+// The library's side of the run engine (codec/engine): its parameters in,
+// the engine's failures out as tav_error codes.  Shared by the one-shot
+// calls and the streams; nothing is printed.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
-#include "block_reader.h"
-#include "member_decode.h"
+#include "block_cutter.h"
+#include "decode_run.h"
 #include "params.h"
 #include "tav.h"
 
 namespace tav::lib {
 
-// Threads for `jobs` jobs of `block_bytes` each (at most `jobs`), within the
-// memory limit, as tav_e plans them.
-unsigned compress_threads(const Params& p, uint64_t block_bytes, uint64_t jobs);
+// The plan of compressing `input_bytes` (nullopt: a stream) with p.
+CompressPlan compress_plan(const Params& p, std::optional<uint64_t> input_bytes);
 
 using MemberWriter = std::function<void(std::span<const uint8_t> member)>;
 
-// Compresses every block `next` gives (an input that gives none is one empty
-// member) with p's order and budget on `threads` threads; `write` takes the
-// members in order.  `block_bytes` is the largest block, for the memory plan.
-tav_error compress_members(const Params& p, unsigned threads, uint64_t block_bytes,
-                           const std::function<BlockRead()>& next, const MemberWriter& write);
+// Compresses every block `next` gives (a source of block_cutter.h) as
+// `plan` says; `write` takes the members in order.
+tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
+                           const MemberWriter& write);
 
 // Plans a whole compressed file: its trailers must add up and its headers
 // be ones this library decodes.

@@ -5,7 +5,6 @@
 #include "call.h"
 #include "contexts.h"
 #include "engine.h"
-#include "member_encode.h"
 
 using namespace tav;
 using namespace tav::lib;
@@ -21,18 +20,10 @@ tav_error compress_buffer(const Params& p, const void* src, size_t src_size, voi
     return TAV_ERROR_PARAMETER;
   const std::span<const uint8_t> text(static_cast<const uint8_t*>(src), src_size);
   return coded_call([&] {
-    const auto blocks = member_blocks(text, p.block_bytes);
-    const uint64_t block = std::max<uint64_t>(blocks.front().size(), 1);
-    const unsigned threads = compress_threads(p, block, blocks.size());
-    size_t next = 0;
+    SpanBlockSource blocks(text, p.block_bytes);
     size_t written = 0;
     const tav_error e = compress_members(
-        p, threads, block,
-        [&] {
-          if (next == blocks.size()) return BlockRead{};
-          const auto b = blocks[next++];
-          return BlockRead{BlockStatus::block, std::vector<uint8_t>(b.begin(), b.end()), 0};
-        },
+        compress_plan(p, text.size()), [&] { return blocks.next(); },
         [&](std::span<const uint8_t> member) {
           if (member.size() <= dst_capacity - std::min(written, dst_capacity))
             std::memcpy(static_cast<uint8_t*>(dst) + written, member.data(), member.size());

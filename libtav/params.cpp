@@ -2,6 +2,10 @@
 
 namespace tav::lib {
 
+// tav.h states the codec's limits to C callers: they must be the codec's.
+static_assert(TAV_MIN_LEVEL == MIN_PRESET && TAV_MAX_LEVEL == MAX_PRESET && TAV_DEFAULT_LEVEL == DEFAULT_PRESET);
+static_assert(TAV_MAX_ORDER == MAX_ORDER && TAV_MAX_MEMORY_MB == MAX_MEMORY_MB);
+
 namespace {
 
 bool in_range(int64_t v, int64_t low, int64_t high) { return v >= low && v <= high; }

@@ -10,9 +10,6 @@
 
 namespace tav::lib {
 
-inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;  // as tav_e --block-size
-inline constexpr int64_t MAX_THREADS = 4096;
-
 struct Params {
   int level = DEFAULT_PRESET;
   uint32_t order = DEFAULT_ORDER;

@@ -28,17 +28,4 @@ MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSett
   return m;
 }
 
-std::vector<std::span<const uint8_t>> member_blocks(std::span<const uint8_t> text,
-                                                    uint64_t max_block) {
-  max_block = std::clamp<uint64_t>(max_block, 1, MAX_TEXT_LENGTH);
-  std::vector<std::span<const uint8_t>> blocks;
-  size_t at = 0;
-  do {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(max_block, text.size() - at));
-    blocks.push_back(text.subspan(at, n));
-    at += n;
-  } while (at < text.size());
-  return blocks;
-}
-
 }  // namespace tav

@@ -7,12 +7,11 @@
 // are the ones encode_stream writes, byte for byte.
 //
 // A text longer than one member may hold is cut into blocks, one member
-// each, each coded with its own model; member_blocks says where.
+// each, each coded with its own model (the run engine's block cutter).
 #pragma once
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "byte_io.h"
 #include "order_fallback.h"
@@ -31,11 +30,5 @@ struct MemberEncodeResult {
 // mark, not to its beginning.  Requires the numeric mode to be set.
 MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSettings& s,
                                  RewindableSink& out, const FallbackObserver& observer = {});
-
-// The blocks of `text` that become members, in order: as many of
-// `max_block` bytes as fit, then the rest; an empty text is one empty block.
-// `max_block` (1 .. MAX_TEXT_LENGTH) is smaller only in tests.
-std::vector<std::span<const uint8_t>> member_blocks(std::span<const uint8_t> text,
-                                                    uint64_t max_block = MAX_TEXT_LENGTH);
 
 }  // namespace tav

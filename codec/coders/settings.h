@@ -30,6 +30,13 @@ Preset preset(int level);
 inline constexpr uint32_t DEFAULT_ORDER = 8;
 inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 
+// Blocks of a large input, each compressed as its own member by its own
+// model; the default of tav_e --block-size and of the library.
+inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;
+
+// The most threads a run may be asked for (tav_e -T, the library).
+inline constexpr unsigned MAX_THREADS = 4096;
+
 // Orders to try, in turn, when `order` cannot code an input: the requested one,
 // then its neighbours (below first, up to two steps away), then order 0, which
 // every input can use.

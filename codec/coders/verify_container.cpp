@@ -4,57 +4,47 @@
 #include <memory>
 #include <new>
 
-#include "container.h"
-#include "decode_loop.h"
 #include "member_decode.h"
 
 namespace tav {
 
-std::string verify_container(std::span<const uint8_t> container, std::span<const uint8_t> text,
-                             uint64_t node_memory_limit) {
-  const ContainerView v = split_container(container);
-  if (!v.header_complete || v.header.text_length != text.size()) return "the header does not match";
-  const HeaderFault fault = check_header(v.header);
-  if (fault != HeaderFault::none) return header_fault_reason(fault, v.header);
-  const uint32_t length = v.header.text_length;
-  // One spare byte, as the decoder's text buffer has.
-  std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[size_t{length} + 1]());
-  if (!decoded) return "no memory for the decoded text";
-  StreamResult r;
-  {
-    Model m;
-    m.store.set_system_memory_limit(node_memory_limit);
-    r = decode_stream(m, v.header, v.stream, decoded.get());
-  }
-  if (r.status != ByteStatus::ok)
-    return std::string(describe(r.status)) + " at byte " + std::to_string(r.position);
-  const auto [differs, _] = std::mismatch(text.begin(), text.end(), decoded.get());
-  if (differs != text.end())
-    return "the decoded text differs at byte " + std::to_string(differs - text.begin());
-  if (HEADER_BYTES + r.stream_bytes != container.size())
-    return "the decoder reads " + std::to_string(HEADER_BYTES + r.stream_bytes) + " of " +
-           std::to_string(container.size()) + " bytes";
-  return {};
+namespace {
+
+VerifyFinding found(VerifyFinding::Kind kind, uint64_t at = 0) {
+  VerifyFinding f;
+  f.kind = kind;
+  f.at = at;
+  return f;
 }
 
-std::string verify_members(std::span<const uint8_t> file, std::span<const uint8_t> text,
-                           uint64_t node_memory_limit) {
+}  // namespace
+
+VerifyFinding verify_members(std::span<const uint8_t> file, std::span<const uint8_t> text,
+                             uint64_t node_memory_limit) {
+  using Kind = VerifyFinding::Kind;
   const FilePlan plan = plan_file(file);
-  if (plan.damage)
-    return std::string(describe(plan.damage->fault)) + " at byte " + std::to_string(plan.damage->offset);
-  if (!plan.checked) return "the file carries no trailer";
-  if (plan.text_bytes != text.size()) return "the headers do not match";
+  if (plan.damage) {
+    VerifyFinding f = found(Kind::plan_damaged, plan.damage->offset);
+    f.member_fault = plan.damage->fault;
+    return f;
+  }
+  if (!plan.checked) return found(Kind::not_members);
+  if (plan.text_bytes != text.size()) return found(Kind::sizes_differ);
   std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[text.size() + 1]());
-  if (!decoded) return "no memory for the decoded text";
+  if (!decoded) return found(Kind::no_memory);
   const FileDecodeResult r = decode_file(file, plan, decoded.get(), nullptr, {}, node_memory_limit);
-  const Member& m = plan.members[r.member];
-  if (r.last.damage)
-    return std::string(describe(r.last.damage->fault)) + " at byte " + std::to_string(r.last.damage->offset);
-  if (r.last.stream.status != ByteStatus::ok)
-    return std::string(describe(r.last.stream.status)) + " in the member at byte " + std::to_string(m.offset);
+  if (r.last.damage) {
+    VerifyFinding f = found(Kind::member_damaged, r.last.damage->offset);
+    f.member_fault = r.last.damage->fault;
+    return f;
+  }
+  if (r.last.stream.status != ByteStatus::ok) {
+    VerifyFinding f = found(Kind::stream_failed, plan.members[r.member].offset);
+    f.stream = r.last.stream.status;
+    return f;
+  }
   const auto [differs, _] = std::mismatch(text.begin(), text.end(), decoded.get());
-  if (differs != text.end())
-    return "the decoded text differs at byte " + std::to_string(differs - text.begin());
+  if (differs != text.end()) return found(Kind::text_differs, static_cast<uint64_t>(differs - text.begin()));
   return {};
 }
 

@@ -67,9 +67,9 @@ struct BlockJob {
   uint64_t position = 0;  // of the block in the whole input
 };
 
-BlockFailure block_failure(const BlockJob& in, BlockFault f) {
-  BlockFailure e;
-  e.block = in.index;
+RunError block_failure(const BlockJob& in, RunFault f) {
+  RunError e;
+  e.member = in.index;
   e.text_position = in.position;
   e.fault = f;
   return e;
@@ -77,7 +77,7 @@ BlockFailure block_failure(const BlockJob& in, BlockFault f) {
 
 // Codes one block into `out`, verified when asked.  False with `err` set.
 bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, CodedMember& out,
-                BlockFailure& err) {
+                RunError& err) {
   set_numeric_mode();  // the rounding mode belongs to each thread
   JobCount count;
   uint32_t order = jobs.settings.order;
@@ -101,17 +101,17 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
   const EncodeStatus status = r.coded.result.status;
   if (status != EncodeStatus::ok) {
     std::tie(t, b) = count.move_to(shared, 0, 0);
-    err = block_failure(in, status == EncodeStatus::out_of_memory ? BlockFault::out_of_memory
-                                                                   : BlockFault::code);
-    err.status = status;
+    err = block_failure(in, status == EncodeStatus::out_of_memory ? RunFault::out_of_memory
+                                                                   : RunFault::cannot_code);
+    err.encode = status;
     return false;
   }
   count.move_to(shared, in.text.size(), sink.bytes.size());
   if (jobs.verify) {
-    const std::string problem = verify_members(sink.bytes, in.text, jobs.settings.node_memory_limit);
-    if (!problem.empty()) {
-      err = block_failure(in, BlockFault::verify);
-      err.detail = problem;
+    const VerifyFinding finding = verify_members(sink.bytes, in.text, jobs.settings.node_memory_limit);
+    if (finding) {
+      err = block_failure(in, RunFault::verify);
+      err.verify = finding;
       return false;
     }
   }
@@ -130,13 +130,13 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
   c.order = jobs.settings.order;
   uint64_t position = 0;
   bool any = false;
-  OrderedJobs<BlockJob, CodedMember, BlockFailure> ordered;
-  ordered.produce = [&](size_t index, BlockJob& in, BlockFailure& err) {
+  OrderedJobs<BlockJob, CodedMember, RunError> ordered;
+  ordered.produce = [&](size_t index, BlockJob& in, RunError& err) {
     BlockRead r = jobs.next_block();
     in.index = index;
     in.position = position;
     if (r.status == BlockStatus::error) {
-      err = block_failure(in, r.error == ENOMEM ? BlockFault::out_of_memory : BlockFault::read);
+      err = block_failure(in, r.error == ENOMEM ? RunFault::out_of_memory : RunFault::read);
       err.error = r.error;
       return NextJob::failed;
     }
@@ -147,20 +147,20 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
     position += in.text.size();
     return NextJob::ready;
   };
-  ordered.work = [&](BlockJob& in, CodedMember& out, BlockFailure& err, std::stop_token) {
+  ordered.work = [&](BlockJob& in, CodedMember& out, RunError& err, std::stop_token) {
     try {
       return code_block(jobs, shared, in, out, err);
     } catch (const std::bad_alloc&) {
-      err = block_failure(in, BlockFault::out_of_memory);
-      err.status = EncodeStatus::out_of_memory;
+      err = block_failure(in, RunFault::out_of_memory);
+      err.encode = EncodeStatus::out_of_memory;
       return false;
     }
   };
-  ordered.consume = [&](size_t index, CodedMember& m, BlockFailure& err) {
+  ordered.consume = [&](size_t index, CodedMember& m, RunError& err) {
     if (!jobs.write(index, m)) {
-      err.block = index;
+      err.member = index;
       err.text_position = c.text_bytes;
-      err.fault = BlockFault::write;
+      err.fault = RunFault::write;
       err.error = errno;
       return false;
     }
@@ -172,7 +172,7 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
     m.bytes = {};  // written: the memory goes back before the next member waits
     return true;
   };
-  const JobsOutcome<BlockFailure> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  const JobsOutcome<RunError> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
   if (o.failure) c.failure = o.failure->error;
   c.threads_used = o.threads_used;
   return c;

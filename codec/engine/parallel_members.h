@@ -26,10 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "block_reader.h"
+#include "block_cutter.h"
 #include "member_decode.h"
 #include "member_encode.h"
 #include "order_fallback.h"
+#include "run_error.h"
 
 namespace tav {
 
@@ -43,21 +44,9 @@ struct CodedMember {
   uint32_t pages_used = 0;
 };
 
-enum class BlockFault { none, read, code, out_of_memory, verify, write };
-
-struct BlockFailure {
-  size_t block = 0;           // index of the block
-  uint64_t text_position = 0; // where the block starts in the whole input
-  BlockFault fault = BlockFault::none;
-  EncodeStatus status = EncodeStatus::ok;  // fault == code: why no order could code it
-  int error = 0;              // read and write: errno
-  std::string detail;         // verify: what differed
-};
-
 struct CompressJobs {
-  // Calling thread: the next block (BlockReader::next, or any source with
-  // its contract).  An input that gives no block at all still becomes one
-  // empty member.
+  // Calling thread: the next block (a source of block_cutter.h).  An input
+  // that gives no block at all still becomes one empty member.
   std::function<BlockRead()> next_block;
   // Calling thread, in order: writes member `index`; false with errno set.
   std::function<bool(size_t index, const CodedMember& m)> write;
@@ -72,7 +61,7 @@ struct CompressJobs {
 };
 
 struct CompressOutcome {
-  std::optional<BlockFailure> failure;
+  std::optional<RunError> failure;
   size_t members = 0;        // members written
   uint64_t text_bytes = 0;   // their text
   uint64_t out_bytes = 0;    // their bytes

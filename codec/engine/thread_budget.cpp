@@ -5,7 +5,6 @@
 #include "container.h"
 #include "decoder_types.h"
 #include "node_store.h"
-#include "size_text.h"
 
 namespace tav {
 
@@ -53,16 +52,15 @@ ThreadPlan plan_threads(const ThreadRequest& r) {
   const unsigned wanted = std::max(1u, r.requested != 0 ? r.requested : r.cores);
   ThreadPlan plan;
   plan.threads = wanted;
+  plan.wanted = wanted;
+  plan.limit_bytes = r.limit_bytes;
+  plan.job_bytes = r.job_bytes;
   // job x wanted > limit, without the product overflowing.
   const bool over = r.limit_bytes != 0 && r.job_bytes > r.limit_bytes / wanted;
   if (!over) return plan;
   plan.threads = static_cast<unsigned>(std::max<uint64_t>(1, r.limit_bytes / r.job_bytes));
+  // One thread over the limit is the run without threads: not reduced.
   plan.reduced = plan.threads < wanted;
-  if (!plan.reduced) return plan;  // one thread over the limit is the run without threads
-  plan.notice = r.program + ": using " + std::to_string(plan.threads) +
-                (plan.threads == 1 ? " thread" : " threads") + " instead of " + std::to_string(wanted) +
-                " to stay within " + format_size(r.limit_bytes) + " of memory (" + std::to_string(wanted) +
-                " x " + format_size(r.job_bytes) + ")";
   return plan;
 }
 

@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace tav {
 
@@ -45,13 +44,14 @@ struct ThreadRequest {
   unsigned cores = 1;        // std::thread::hardware_concurrency(); 0 when unknown
   uint64_t job_bytes = 0;    // job_memory_bytes()
   uint64_t limit_bytes = 0;  // 0: no limit
-  std::string program = "tav_e";
 };
 
 struct ThreadPlan {
-  unsigned threads = 1;  // >= 1
-  bool reduced = false;  // fewer than requested, for the limit
-  std::string notice;    // when reduced: one line, no newline
+  unsigned threads = 1;      // >= 1
+  bool reduced = false;      // fewer than wanted, for the limit
+  unsigned wanted = 1;       // the threads asked for (one per core for 0)
+  uint64_t limit_bytes = 0;  // the limit that reduced them
+  uint64_t job_bytes = 0;    // the memory of one job
 };
 
 ThreadPlan plan_threads(const ThreadRequest& r);

@@ -207,32 +207,6 @@ MemberIndex index_members(std::span<const uint8_t> file) {
   return idx;
 }
 
-AfterStream read_after_stream(std::span<const uint8_t> next, uint64_t member_offset,
-                              const ContainerHeader& header, uint64_t stream_bytes) {
-  AfterStream r;
-  if (next.empty()) return r;
-  const uint64_t stream_end = member_offset + HEADER_BYTES + stream_bytes;
-  const auto fail = [&r](uint64_t offset, MemberFault f) {
-    r.kind = AfterStream::Kind::damaged;
-    r.damage = {offset, f};
-    return r;
-  };
-  const TrailerParse p = parse_trailer(next.first(std::min<size_t>(next.size(), TRAILER_BYTES)));
-  if (p.fault != MemberFault::none) return fail(stream_end, p.fault);
-  if (p.trailer.member_bytes != member_bytes_for_stream(stream_bytes))
-    return fail(stream_end, MemberFault::stream_end_mismatch);
-  if (p.trailer.text_length != header.text_length)
-    return fail(member_offset, MemberFault::text_length_mismatch);
-  r.kind = next.size() > TRAILER_BYTES ? AfterStream::Kind::more_members
-                                       : AfterStream::Kind::last_member;
-  r.member.offset = member_offset;
-  r.member.header = header;
-  r.member.stream_offset = member_offset + HEADER_BYTES;
-  r.member.stream_bytes = stream_bytes;
-  r.member.trailer = p.trailer;
-  return r;
-}
-
 std::optional<MemberDamage> verify_member(const Member& m, uint64_t decoded_text_hash,
                                           uint64_t consumed) {
   if (consumed != m.stream_bytes)

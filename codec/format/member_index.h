@@ -129,24 +129,6 @@ struct MemberIndex {
 // O(members); a plain or damaged file costs one backward scan of its bytes.
 MemberIndex index_members(std::span<const uint8_t> file);
 
-// What follows a stream that has just been decoded from a file read in
-// order.  `next` holds the bytes after the stream's last consumed byte: at
-// least TRAILER_BYTES + 1 of them, or all of them where the file ends sooner.
-struct AfterStream {
-  enum class Kind { end_of_file, last_member, more_members, damaged };
-  Kind kind = Kind::end_of_file;
-  Member member;        // last_member, more_members: the member just decoded
-  MemberDamage damage;  // damaged only
-};
-
-// `member_offset` is the file offset of the stream's header, `header` the
-// header read there, and `stream_bytes` every byte the decoder took from the
-// stream.  end_of_file means nothing follows (a plain file, or a member
-// without trailer: no check is possible).  A trailer must end exactly where
-// it says its member ends, with the header's text length.
-AfterStream read_after_stream(std::span<const uint8_t> next, uint64_t member_offset,
-                              const ContainerHeader& header, uint64_t stream_bytes);
-
 // The checks after decoding a member: the decoder must have consumed
 // exactly the member's stream (`consumed` counts every byte it took,
 // end-of-span fillers included; reported at the offset where it stopped),

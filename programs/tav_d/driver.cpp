@@ -40,14 +40,10 @@
 #include <vector>
 
 #include "byte_io.h"
-#include "container.h"
-#include "decode_loop.h"
-#include "member_decode.h"
+#include "decode_run.h"
+#include "fault_text.h"
 #include "output_file.h"
 #include "output_name.h"
-#include "parallel_members.h"
-#include "system_memory.h"
-#include "job_plan.h"
 
 namespace {
 
@@ -72,6 +68,7 @@ struct Run {
   std::string input_name;
   std::vector<uint8_t> file;  // the whole compressed file
   FilePlan plan;              // its members (one for a plain file)
+  DecodePlan run_plan;        // threads and node memory of the decoding
   ContainerHeader header;     // of the first member
   std::FILE* in = nullptr;
   mode_t mode = 0;  // the compressed file's permissions, which the output takes
@@ -81,7 +78,6 @@ struct Run {
   bool deferred = false;
   std::string output_name;
   uint64_t decoded = 0;  // text bytes written; the whole text after a complete run
-  uint64_t node_memory_limit = UINT64_MAX;
   uint32_t start_time = 0;
 
   // `file_position`: the compressed bytes consumed, header included.
@@ -94,45 +90,40 @@ struct Run {
 
 // A header may name more text or node memory than this machine has.  Text
 // that cannot fit is refused before any work.  A budget that cannot fit is
-// allowed (a file rarely uses all of it) but capped at what the machine can
-// give, so a model that outgrows the machine ends with the block-refusal
-// message instead of exhausting the system.  Returns an exit status, or -1 to
-// go on.
-int check_machine_memory(const ContainerHeader& h, uint64_t text_bytes, const std::string& name,
-                         uint64_t& node_memory_limit) {
-  const uint64_t machine = machine_memory_bytes();
+// allowed (a file rarely uses all of it): the run's plan caps each model at
+// what the machine can give, so a model that outgrows the machine ends with
+// the block-refusal message instead of exhausting the system.  Returns an
+// exit status, or -1 to go on.
+int check_machine_memory(const Run& run) {
+  const uint64_t machine = run.run_plan.machine_bytes;
+  const uint64_t text_bytes = run.plan.text_bytes;
   if (machine == 0) return -1;
   if (text_bytes >= machine) {
     std::printf("The decoded text needs %" PRIu64 " bytes; this machine has %" PRIu64 " MB.\n",
                 text_bytes, machine >> 20);
-    explain(name, "the decoded text would not fit in this machine's memory");
+    explain(run.input_name, "the decoded text would not fit in this machine's memory");
     return EXIT_USAGE_OR_IO;
   }
-  const uint64_t room = machine - text_bytes;
-  if ((uint64_t{h.memory_mb} << 20) > room) {
+  const uint64_t room = run.run_plan.node_room;
+  if ((uint64_t{run.header.memory_mb} << 20) > room)
     std::fprintf(stderr,
                  "tav_d: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
                  " MB this machine can give; decoding stops with a message if the model needs more\n",
-                 name.c_str(), h.memory_mb, room >> 20);
-    node_memory_limit = room;
-  }
+                 run.input_name.c_str(), run.header.memory_mb, room >> 20);
   return -1;
 }
 
-// Header values this build cannot decode (container.h says which), in every
-// member, then the machine's memory; checked before any output exists.
-// Returns an exit status, or -1 when the file can be decoded.
+// Header values this build cannot decode, in every member, then the
+// machine's memory; checked before any output exists.  Returns an exit
+// status, or -1 when the file can be decoded.
 int check_headers(Run& run) {
-  for (const Member& m : run.plan.members) {
-    const HeaderFault fault = tav::check_header(m.header);
-    if (fault != HeaderFault::none) {
-      std::printf("%s\n", header_fault_message(fault, m.header).c_str());
-      explain(run.input_name, header_fault_reason(fault, m.header));
-      return EXIT_BAD_INPUT;
-    }
+  if (const auto e = check_file(run.plan)) {
+    std::printf("%s\n", header_fault_message(e->header_fault, e->header).c_str());
+    explain(run.input_name, header_fault_reason(e->header_fault, e->header));
+    return EXIT_BAD_INPUT;
   }
-  return check_machine_memory(run.header, run.plan.text_bytes, run.input_name,
-                              run.node_memory_limit);
+  run.run_plan = plan_decoding(run.plan, {}, true);
+  return check_machine_memory(run);
 }
 
 // Trailers that do not add up: refused before any output exists.
@@ -177,66 +168,39 @@ void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
 
 // A member whose checks failed once its text was decoded: the text of the
 // members before it is kept.  Returns an exit status.
-int report_member_damage(Run& run, const uint8_t* text, const MemberDamage& d) {
+int report_member_damage(Run& run, const uint8_t* text, const RunError& e) {
   std::printf("\nDamaged compressed file: %s at position %" PRIu64
               " of the compressed file; the %" PRIu64 " bytes before it were written.\n",
-              describe(d.fault), d.offset, run.decoded);
-  keep_partial_text(run, text, std::string("damaged: ") + describe(d.fault) + " at position " +
-                                   std::to_string(d.offset));
+              describe(e.member_fault), e.file_offset, run.decoded);
+  keep_partial_text(run, text, std::string("damaged: ") + describe(e.member_fault) + " at position " +
+                                   std::to_string(e.file_offset));
   return EXIT_BAD_INPUT;
 }
 
 // The decoder's stopping points other than a complete run; the text decoded
 // before them is kept as keep_partial_text says.  Returns an exit status.
-int report_failure(Run& run, const uint8_t* text, const FileDecodeResult& f, int write_error) {
-  if (f.last.damage) return report_member_damage(run, text, *f.last.damage);
-  const StreamResult& r = f.last.stream;
-  const uint64_t compressed = run.plan.members[f.member].stream_offset + r.stream_bytes;
-  if (r.status == ByteStatus::output_failed) {
+int report_failure(Run& run, const uint8_t* text, const RunError& e) {
+  if (e.fault == RunFault::damaged && e.member_fault != MemberFault::none)
+    return report_member_damage(run, text, e);
+  if (e.fault == RunFault::write) {
     std::printf("\nCannot write output file.\n");
-    explain(run.output_name, std::string("cannot write: ") + std::strerror(write_error));
+    explain(run.output_name, std::string("cannot write: ") + std::strerror(e.error));
     return EXIT_USAGE_OR_IO;
   }
-  if (r.status == ByteStatus::out_of_memory) {
+  if (e.fault == RunFault::out_of_memory) {
     std::printf("\nFailed to allocate a block :(\n");
     keep_partial_text(run, text,
                       "not enough memory for the model (the system refused node memory at position " +
-                          std::to_string(run.decoded) + ", with " +
-                          std::to_string(f.last.blocks_reserved) + " MB in use)");
+                          std::to_string(run.decoded) + ", with " + std::to_string(e.blocks_reserved) +
+                          " MB in use)");
     return EXIT_USAGE_OR_IO;
   }
   std::printf("\nDamaged compressed file: %s at position %" PRIu64
               " (compressed byte %" PRIu64 "); the %" PRIu64 " bytes before it were written.\n",
-              describe(r.status), run.decoded, compressed, run.decoded);
-  keep_partial_text(run, text, std::string("damaged: ") + describe(r.status) + " at position " +
+              describe(e.stream), run.decoded, e.file_offset, run.decoded);
+  keep_partial_text(run, text, std::string("damaged: ") + describe(e.stream) + " at position " +
                                    std::to_string(run.decoded));
   return EXIT_BAD_INPUT;
-}
-
-// Threads for decoding the members side by side: one per core, as many
-// jobs of the largest member as fit in the default share of the machine.
-unsigned member_threads(const FilePlan& plan) {
-  return plan_job_threads({0, 0, plan.members.size(), "tav_d"}, decode_job(plan)).threads;
-}
-
-// Decodes the members side by side into `text` and, unless deferred, the
-// output.  `write_error` receives the errno of a failed write.
-FileDecodeResult decode_parallel(Run& run, uint8_t* text, const FileProgress& progress, int& write_error) {
-  FileSink out(run.deferred ? nullptr : run.out.stream());
-  DecodeJobs jobs;
-  jobs.file = run.file;
-  jobs.plan = &run.plan;
-  uint64_t at = 0;
-  jobs.write = [&](size_t, std::span<const uint8_t> member_text) {
-    std::copy(member_text.begin(), member_text.end(), text + at);
-    at += member_text.size();
-    return run.deferred || out.write(member_text);
-  };
-  jobs.progress = progress;
-  jobs.node_memory_limit = run.node_memory_limit;
-  const ParallelDecodeResult r = decode_members(jobs, member_threads(run.plan));
-  write_error = out.error != 0 ? out.error : r.write_error;
-  return r.file;
 }
 
 // Returns an exit status.
@@ -249,27 +213,27 @@ int decode_all(Run& run, uint8_t* text) {
       run.show_progress(p, file_position, pages_used);
     }
   };
-  int write_error = 0;
-  FileDecodeResult f;
-  if (run.plan.members.size() > 1) {
-    f = decode_parallel(run, text, progress, write_error);
-  } else {
-    // An output written in place over a regular file gets the text only once
-    // it is complete.
-    FileSink out(run.deferred ? nullptr : run.out.stream());
-    f = decode_file(run.file, run.plan, text, run.deferred ? nullptr : &out, progress, run.node_memory_limit);
-    write_error = out.error;
-  }
+  // An output written in place over a regular file gets the text only once
+  // it is complete.
+  FileSink out(run.deferred ? nullptr : run.out.stream());
+  DecodeTarget target;
+  target.whole_text = text;
+  target.progress = progress;
+  if (!run.deferred)
+    target.write = [&](std::span<const uint8_t> piece) {
+      if (out.write(piece)) return true;
+      errno = out.error;
+      return false;
+    };
+  const DecodeOutcome f = decode_run(run.file, run.run_plan, target);
   run.decoded = f.text_written;
-  if (!f.ok()) return report_failure(run, text, f, write_error);
+  if (f.failure) return report_failure(run, text, *f.failure);
 
   const uint32_t elapsed = tick_ms() - run.start_time;
   // One member: the bytes the decoder consumed, as for a plain file; several:
   // the whole file, every byte of which was checked.
-  const uint64_t compressed = run.plan.members.size() == 1
-                                  ? run.plan.members[0].stream_offset + f.last.stream.stream_bytes
-                                  : run.file.size();
-  run.show_progress(run.plan.text_bytes, compressed, f.last.pages_used);
+  const uint64_t compressed = run.plan.members.size() == 1 ? f.last_stream_end : run.file.size();
+  run.show_progress(run.plan.text_bytes, compressed, f.last_pages_used);
   std::printf("\n");
   const uint32_t unused = f.peak_unused_bytes;
   std::printf("You'd just wasted %" PRIu32 ".%03" PRIu32 "s; %" PRIu32
@@ -368,7 +332,7 @@ int decode_file(int argc, char** argv) {
 
   std::printf(" \376  Input file: \"%s\"\n", argv[1]);
   std::printf(" \376 Output file: \"%s\"\n", run.output_name.c_str());
-  std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.level_limit - 1));
+  std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.order()));
   std::printf(" \376 Using %" PRIu32 "M of RAM.\n", run.header.memory_mb);
 
   run.start_time = tick_ms();

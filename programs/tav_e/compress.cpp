@@ -20,15 +20,14 @@
 #include <memory>
 #include <string>
 
-#include "block_reader.h"
+#include "block_cutter.h"
 #include "decoder_types.h"
 #include "modes.h"
 #include "output.h"
-#include "progress.h"
-#include "sink.h"
-#include "job_plan.h"
 #include "parallel_members.h"
-#include "system_memory.h"
+#include "progress.h"
+#include "run_plan.h"
+#include "sink.h"
 
 namespace tav {
 
@@ -36,15 +35,12 @@ namespace {
 
 // The warning tav_d gives for the same file: the run may still succeed (a
 // model rarely uses its whole budget), so it is no error.
-void warn_oversized_budget(const Options& opt, uint64_t text_bytes) {
-  const uint64_t machine = machine_memory_bytes();
-  if (opt.verbosity == Verbosity::quiet || machine <= text_bytes) return;
-  const uint64_t room = machine - text_bytes;
-  if ((uint64_t{opt.memory_mb} << 20) <= room) return;
+void warn_oversized_budget(const Options& opt, const CompressPlan& plan) {
+  if (opt.verbosity == Verbosity::quiet || (uint64_t{opt.memory_mb} << 20) <= plan.node_room) return;
   std::fprintf(stderr,
                "tav_e: %s: warning: the node budget of %" PRIu32 "M exceeds the %" PRIu64
                " MB this machine can give; compression stops with a message if the model needs more\n",
-               opt.input_label().c_str(), opt.memory_mb, room >> 20);
+               opt.input_label().c_str(), opt.memory_mb, plan.node_room >> 20);
 }
 
 struct FileCloser {
@@ -70,28 +66,45 @@ int open_input(const Options& opt, InputFile& in, struct stat& st) {
 }
 
 // " (the block at byte N)" for a failure past the first block.
-std::string where(const BlockFailure& f) {
-  return f.block == 0 ? std::string() : " (the block at byte " + std::to_string(f.text_position) + ")";
+std::string where(const RunError& f) {
+  return f.member == 0 ? std::string() : " (the block at byte " + std::to_string(f.text_position) + ")";
+}
+
+// The verification's finding in words, as the message's detail.
+std::string verify_detail(const VerifyFinding& v) {
+  using Kind = VerifyFinding::Kind;
+  const std::string at = std::to_string(v.at);
+  switch (v.kind) {
+    case Kind::plan_damaged:
+    case Kind::member_damaged: return std::string(describe(v.member_fault)) + " at byte " + at;
+    case Kind::not_members: return "the file carries no trailer";
+    case Kind::sizes_differ: return "the headers do not match";
+    case Kind::no_memory: return "no memory for the decoded text";
+    case Kind::stream_failed: return std::string(describe(v.stream)) + " in the member at byte " + at;
+    case Kind::text_differs: return "the decoded text differs at byte " + at;
+    case Kind::none: break;
+  }
+  return {};
 }
 
 // The message and exit status of a failed run.
-int report_failure(const Options& opt, const BlockFailure& f) {
+int report_failure(const Options& opt, const RunError& f) {
   const std::string label = opt.input_label();
   const char* in = label.c_str();
   switch (f.fault) {
-    case BlockFault::read:
+    case RunFault::read:
       std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", in, std::strerror(f.error));
       return EXIT_USAGE_OR_IO;
-    case BlockFault::write:
+    case RunFault::write:
       std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(f.error));
       return EXIT_USAGE_OR_IO;
-    case BlockFault::out_of_memory:
+    case RunFault::out_of_memory:
       std::fprintf(stderr, "tav_e: %s: not enough memory for the model%s; use a smaller --memory budget\n",
                    in, where(f).c_str());
       return EXIT_USAGE_OR_IO;
-    case BlockFault::verify:
+    case RunFault::verify:
       std::fprintf(stderr, "tav_e: %s: verification failed%s: %s; %s\n", in, where(f).c_str(),
-                   f.detail.c_str(),
+                   verify_detail(f.verify).c_str(),
                    opt.to_stdout() ? "the members before it were written" : "no output written");
       return EXIT_BAD_INPUT;
     default:
@@ -119,15 +132,13 @@ int compress(const Options& opt) {
   }
   const mode_t mode = S_ISREG(in_st.st_mode) ? (in_st.st_mode & 07777) : default_file_mode();
 
-  // A regular file says how large it is: the blocks are no larger, and no
-  // more threads start than there are blocks.
+  // A regular file says how large it is; a stream does not.
   const bool sized = S_ISREG(in_st.st_mode);
   const uint64_t size = sized ? static_cast<uint64_t>(in_st.st_size) : 0;
-  const uint64_t block = sized ? std::clamp<uint64_t>(size, 1, opt.block_bytes) : opt.block_bytes;
-  const unsigned threads =
-      job_threads(opt, compress_job(opt.order, opt.memory_mb, block),
-                       sized ? (size + block - 1) / block : UINT64_MAX);
-  warn_oversized_budget(opt, block);
+  const CompressPlan plan = plan_compression(opt.order, opt.memory_mb, opt.block_bytes,
+                                             sized ? std::optional<uint64_t>(size) : std::nullopt, run_limits(opt));
+  const unsigned threads = report_threads(opt, plan.threads);
+  warn_oversized_budget(opt, plan);
 
   const auto t0 = std::chrono::steady_clock::now();
   Progress progress(opt, size);
@@ -136,14 +147,14 @@ int compress(const Options& opt) {
                  sized ? (std::to_string(size) + " bytes").c_str() : "a stream",
                  opt.order, opt.memory_mb, threads, threads == 1 ? "" : "s", opt.verify ? ", verify" : "");
 
-  BlockReader reader(::fileno(in.get()), static_cast<size_t>(opt.block_bytes));
+  FdBlockSource blocks(::fileno(in.get()), opt.block_bytes);
   CompressJobs jobs;
-  jobs.next_block = [&] { return reader.next(); };
+  jobs.next_block = [&] { return blocks.next(); };
   jobs.write = [&](size_t, const CodedMember& m) {
     if (!opt.to_stdout()) return sink.write(m.bytes);
     return std::fwrite(m.bytes.data(), 1, m.bytes.size(), stdout) == m.bytes.size() && std::fflush(stdout) == 0;
   };
-  jobs.settings = {opt.order, opt.memory_mb, model_memory_limit((uint64_t{threads} + 1) * block)};
+  jobs.settings = plan.settings;
   jobs.verify = opt.verify;
   progress.start(opt.order, 0);
   jobs.progress = [&](uint64_t text_done, uint64_t bytes_done, uint32_t order) {

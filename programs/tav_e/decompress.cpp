@@ -18,13 +18,11 @@
 #include <string>
 
 #include "byte_io.h"
-#include "container.h"
+#include "decode_run.h"
+#include "fault_text.h"
 #include "modes.h"
 #include "output.h"
 #include "sink.h"
-#include "job_plan.h"
-#include "member_decode.h"
-#include "parallel_members.h"
 
 namespace tav {
 
@@ -34,7 +32,7 @@ struct Compressed {
   std::string label;  // the name in messages
   std::vector<uint8_t> bytes;
   struct stat st {};
-  FilePlan plan;
+  DecodePlan plan;
   std::FILE* file = nullptr;  // open until the end, to tell it from the output
 
   Compressed() = default;
@@ -70,51 +68,41 @@ int damaged(const Compressed& c, const std::string& reason, uint64_t position) {
   return EXIT_BAD_INPUT;
 }
 
-// Trailers that add up, headers this build can decode.  Returns an exit
-// status, or -1.
-int check_plan(Compressed& c) {
-  c.plan = plan_file(c.bytes);
-  if (c.plan.damage) return damaged(c, describe(c.plan.damage->fault), c.plan.damage->offset);
-  for (const Member& m : c.plan.members) {
-    const HeaderFault fault = check_header(m.header);
-    if (fault != HeaderFault::none) {
-      std::fprintf(stderr, "tav_e: %s: %s\n", c.label.c_str(), header_fault_reason(fault, m.header).c_str());
+// The message and exit status of a run that failed on `c`.
+int report_failure(const Options& opt, const Compressed& c, const RunError& e) {
+  switch (e.fault) {
+    case RunFault::header:
+      std::fprintf(stderr, "tav_e: %s: %s\n", c.label.c_str(), header_fault_reason(e.header_fault, e.header).c_str());
       return EXIT_BAD_INPUT;
-    }
+    case RunFault::write:
+      std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(e.error));
+      return EXIT_USAGE_OR_IO;
+    case RunFault::out_of_memory:
+      std::fprintf(stderr, "tav_e: %s: not enough memory for the model\n", c.label.c_str());
+      return EXIT_USAGE_OR_IO;
+    default:
+      return damaged(c, e.member_fault != MemberFault::none ? describe(e.member_fault) : describe(e.stream),
+                     e.file_offset);
   }
-  return -1;
 }
 
-// Threads for the members of `c`: -T within -M for the largest member.
-unsigned decode_threads(const Options& opt, const FilePlan& plan, uint64_t& node_limit) {
-  const JobMemory job = decode_job(plan);
-  const unsigned threads = job_threads(opt, job, plan.members.size());
-  node_limit = model_memory_limit((uint64_t{threads} + 1) * (job.block_bytes + 1));
-  return threads;
+// Trailers that add up, headers this build can decode, and the plan of the
+// run.  Returns an exit status, or -1.
+int check_plan(const Options& opt, Compressed& c) {
+  FilePlan file = plan_file(c.bytes);
+  if (const auto e = check_file(file)) return report_failure(opt, c, *e);
+  c.plan = plan_decoding(std::move(file), run_limits(opt), false);
+  return -1;
 }
 
 // Decodes every member of `c` into `write`.  Returns an exit status.
 int decode(const Options& opt, const Compressed& c,
            const std::function<bool(std::span<const uint8_t>)>& write) {
-  DecodeJobs jobs;
-  jobs.file = c.bytes;
-  jobs.plan = &c.plan;
-  jobs.write = [&](size_t, std::span<const uint8_t> text) { return write(text); };
-  const unsigned threads = decode_threads(opt, c.plan, jobs.node_memory_limit);
-  const ParallelDecodeResult r = decode_members(jobs, threads);
-  const FileDecodeResult& f = r.file;
-  if (f.ok()) return EXIT_OK;
-  if (f.last.damage) return damaged(c, describe(f.last.damage->fault), f.last.damage->offset);
-  const StreamResult& s = f.last.stream;
-  if (s.status == ByteStatus::output_failed) {
-    std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(r.write_error));
-    return EXIT_USAGE_OR_IO;
-  }
-  if (s.status == ByteStatus::out_of_memory) {
-    std::fprintf(stderr, "tav_e: %s: not enough memory for the model\n", c.label.c_str());
-    return EXIT_USAGE_OR_IO;
-  }
-  return damaged(c, describe(s.status), c.plan.members[f.member].stream_offset + s.stream_bytes);
+  report_threads(opt, c.plan.threads);
+  DecodeTarget target;
+  target.write = write;
+  const DecodeOutcome o = decode_run(c.bytes, c.plan, target);
+  return o.failure ? report_failure(opt, c, *o.failure) : EXIT_OK;
 }
 
 // ---- list ---------------------------------------------------------------------
@@ -129,12 +117,12 @@ std::string ratio(uint64_t compressed, uint64_t text) {
 void list_members(const Compressed& c) {
   std::printf("  Member       Offset   Compressed         Text  Ratio  Order  Budget MB  Check\n");
   size_t i = 0;
-  for (const Member& m : c.plan.members) {
+  for (const Member& m : c.plan.file.members) {
     char check[24] = "none";
-    if (c.plan.checked) std::snprintf(check, sizeof check, "%016" PRIx64, m.trailer.text_hash);
+    if (c.plan.file.checked) std::snprintf(check, sizeof check, "%016" PRIx64, m.trailer.text_hash);
     std::printf("%8zu %12" PRIu64 " %12" PRIu64 " %12" PRIu32 " %6s %6" PRIu32 " %10" PRIu32 "  %s\n", ++i,
                 m.offset, m.trailer.member_bytes, m.header.text_length,
-                ratio(m.trailer.member_bytes, m.header.text_length).c_str(), m.header.level_limit - 1,
+                ratio(m.trailer.member_bytes, m.header.text_length).c_str(), m.header.order(),
                 m.header.memory_mb, check);
   }
 }
@@ -144,7 +132,7 @@ void list_members(const Compressed& c) {
 int decompress(const Options& opt) {
   Compressed c;
   if (const int status = read_compressed(opt.input, c); status >= 0) return status;
-  if (const int status = check_plan(c); status >= 0) return status;
+  if (const int status = check_plan(opt, c); status >= 0) return status;
   OutputFile out;
   Sink sink;
   if (!opt.to_stdout()) {
@@ -165,8 +153,8 @@ int decompress(const Options& opt) {
     if (const int committed = commit_output(opt, sink, mode); committed >= 0) return committed;
   if (opt.verbosity == Verbosity::verbose)
     std::fprintf(stderr, "tav_e: %s -> %s: %zu -> %" PRIu64 " bytes, %zu member%s\n", c.label.c_str(),
-                 opt.output_label().c_str(), c.bytes.size(), c.plan.text_bytes, c.plan.members.size(),
-                 c.plan.members.size() == 1 ? "" : "s");
+                 opt.output_label().c_str(), c.bytes.size(), c.plan.file.text_bytes, c.plan.file.members.size(),
+                 c.plan.file.members.size() == 1 ? "" : "s");
   return EXIT_OK;
 }
 
@@ -175,7 +163,7 @@ int test_files(const Options& opt) {
   for (const std::string& name : opt.inputs) {
     Compressed c;
     int status = read_compressed(name, c);
-    if (status < 0) status = check_plan(c);
+    if (status < 0) status = check_plan(opt, c);
     if (status < 0) status = decode(opt, c, [](std::span<const uint8_t>) { return true; });
     if (status == EXIT_OK && opt.verbosity == Verbosity::verbose) std::fprintf(stderr, "%s: OK\n", c.label.c_str());
     worst = std::max(worst, status);
@@ -189,16 +177,16 @@ int list_files(const Options& opt) {
   for (const std::string& name : opt.inputs) {
     Compressed c;
     int status = read_compressed(name, c);
-    if (status < 0) status = check_plan(c);
+    if (status < 0) status = check_plan(opt, c);
     worst = std::max(worst, status < 0 ? EXIT_OK : status);
     if (status >= 0) continue;
     if (!header || opt.verbosity == Verbosity::verbose)
       std::printf("%sMembers   Compressed  Uncompressed  Ratio  Check  Filename\n",
                   header && opt.verbosity == Verbosity::verbose ? "\n" : "");
     header = true;
-    std::printf("%7zu %12zu %13" PRIu64 " %6s  %-5s  %s\n", c.plan.members.size(), c.bytes.size(),
-                c.plan.text_bytes, ratio(c.bytes.size(), c.plan.text_bytes).c_str(),
-                c.plan.checked ? "XXH64" : "none", c.label.c_str());
+    const FilePlan& p = c.plan.file;
+    std::printf("%7zu %12zu %13" PRIu64 " %6s  %-5s  %s\n", p.members.size(), c.bytes.size(), p.text_bytes,
+                ratio(c.bytes.size(), p.text_bytes).c_str(), p.checked ? "XXH64" : "none", c.label.c_str());
     if (opt.verbosity == Verbosity::verbose) list_members(c);
   }
   std::fflush(stdout);

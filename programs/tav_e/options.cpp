@@ -76,11 +76,11 @@ enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE 
 bool parse_sizes(int c, const char* arg, Options& opt) {
   if (c == 'T') {
     uint32_t n = 0;
-    if (parse_number(arg, 0, 4096, n)) {
+    if (parse_number(arg, 0, MAX_THREADS, n)) {
       opt.threads = n;
       return true;
     }
-    std::fprintf(stderr, "tav_e: invalid thread count '%s' (allowed: 0..4096, 0: one per core)\n", arg);
+    std::fprintf(stderr, "tav_e: invalid thread count '%s' (allowed: 0..%u, 0: one per core)\n", arg, MAX_THREADS);
     return false;
   }
   const bool block = c == OPT_BLOCK_SIZE;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "settings.h"
+
 namespace tav {
 
 inline constexpr int EXIT_OK = 0;
@@ -16,9 +18,6 @@ inline constexpr int EXIT_BAD_INPUT = 2;
 
 enum class Verbosity { quiet, normal, verbose };
 enum class Mode { compress, decompress, test, list };
-
-// Blocks of a large input, each compressed as its own member.
-inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;
 
 struct Options {
   Mode mode = Mode::compress;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "job_plan.h"
+#include "size_text.h"
 
 namespace tav {
 
@@ -59,10 +59,14 @@ int check_stdout(const Options& opt, const char* what) {
   return EXIT_USAGE_OR_IO;
 }
 
-unsigned job_threads(const Options& opt, const JobMemory& job, uint64_t jobs) {
-  const ThreadPlan plan = plan_job_threads({opt.threads, opt.memory_limit, jobs, "tav_e"}, job);
-  if (plan.reduced && opt.verbosity != Verbosity::quiet) std::fprintf(stderr, "%s\n", plan.notice.c_str());
+unsigned report_threads(const Options& opt, const ThreadPlan& plan) {
+  if (plan.reduced && opt.verbosity != Verbosity::quiet)
+    std::fprintf(stderr, "tav_e: using %u %s instead of %u to stay within %s of memory (%u x %s)\n",
+                 plan.threads, plan.threads == 1 ? "thread" : "threads", plan.wanted,
+                 format_size(plan.limit_bytes).c_str(), plan.wanted, format_size(plan.job_bytes).c_str());
   return plan.threads;
 }
+
+RunLimits run_limits(const Options& opt) { return {opt.threads, opt.memory_limit}; }
 
 }  // namespace tav

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "options.h"
-#include "thread_budget.h"
+#include "run_plan.h"
 #include "sink.h"
 #include "output_file.h"
 
@@ -26,9 +26,11 @@ int commit_output(const Options& opt, Sink& sink, mode_t mode);
 // Refuses a terminal as standard output unless forced.
 int check_stdout(const Options& opt, const char* what);
 
-// Threads for `jobs` jobs (UINT64_MAX: unknown) like `job`: -T, at most one
-// per job, within -M (or the default limit), with tav_e's notice on standard
-// error unless -q.  At least 1.
-unsigned job_threads(const Options& opt, const JobMemory& job, uint64_t jobs);
+// The threads of a run's plan, with tav_e's notice on standard error when
+// the memory limit reduced them (unless -q).
+unsigned report_threads(const Options& opt, const ThreadPlan& plan);
+
+// -T and -M as the run engine takes them.
+RunLimits run_limits(const Options& opt);
 
 }  // namespace tav

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "block_cutter.h"
 #include "member_decode.h"
 #include "member_encode.h"
 #include "verify_container.h"
@@ -19,11 +20,12 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes encode_file(const Bytes& text, uint32_t order, uint64_t max_block) {
   Bytes file;
-  for (const auto block : member_blocks(text, max_block)) {
+  SpanBlockSource blocks(text, max_block);
+  for (BlockRead r; (r = blocks.next()).status == BlockStatus::block;) {
     VectorSink sink;
-    const MemberEncodeResult r = encode_member(block, {order, 8}, sink);
-    EXPECT_EQ(r.coded.result.status, EncodeStatus::ok);
-    EXPECT_EQ(r.member_bytes, sink.bytes.size());
+    const MemberEncodeResult m = encode_member(r.bytes, {order, 8}, sink);
+    EXPECT_EQ(m.coded.result.status, EncodeStatus::ok);
+    EXPECT_EQ(m.member_bytes, sink.bytes.size());
     file.insert(file.end(), sink.bytes.begin(), sink.bytes.end());
   }
   return file;
@@ -162,22 +164,28 @@ TEST(MemberCodec, VerifyMembersNamesEachFault) {
   t.text_hash ^= 4;
   const auto b = write_trailer(t);
   std::copy(b.begin(), b.end(), bad_hash.end() - TRAILER_BYTES);
+  using Kind = VerifyFinding::Kind;
   const struct {
     const char* what;
     Bytes file, text;
-    std::string reason;  // its start
+    Kind kind;
+    uint64_t at;
+    MemberFault fault;
   } cases[] = {
-      {"good", good, text, ""},
-      {"other text", good, other_text, "the decoded text differs at byte 2400"},
-      {"shorter text", good, Bytes(text.begin(), text.end() - 1), "the headers do not match"},
-      {"plain container", plain.bytes, text, "the file carries no trailer"},
-      {"wrong hash", bad_hash, text, "checksum mismatch at byte " + std::to_string(good.size() - t.member_bytes)},
-      {"cut", Bytes(good.begin(), good.end() - 1), text, "trailer cut short"},
+      {"good", good, text, Kind::none, 0, MemberFault::none},
+      {"other text", good, other_text, Kind::text_differs, 2400, MemberFault::none},
+      {"shorter text", good, Bytes(text.begin(), text.end() - 1), Kind::sizes_differ, 0, MemberFault::none},
+      {"plain container", plain.bytes, text, Kind::not_members, 0, MemberFault::none},
+      {"wrong hash", bad_hash, text, Kind::member_damaged, good.size() - t.member_bytes,
+       MemberFault::checksum_mismatch},
+      {"cut", Bytes(good.begin(), good.end() - 1), text, Kind::plan_damaged, good.size() - TRAILER_BYTES,
+       MemberFault::trailer_cut_short},
   };
   for (const auto& c : cases) {
-    const std::string problem = verify_members(c.file, c.text);
-    EXPECT_EQ(problem.rfind(c.reason, 0), 0u) << c.what << ": " << problem;
-    EXPECT_EQ(problem.empty(), c.reason.empty()) << c.what;
+    const VerifyFinding f = verify_members(c.file, c.text);
+    EXPECT_EQ(f.kind, c.kind) << c.what;
+    EXPECT_EQ(f.at, c.at) << c.what;
+    EXPECT_EQ(f.member_fault, c.fault) << c.what;
   }
 }
 

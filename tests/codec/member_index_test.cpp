@@ -13,6 +13,7 @@
 #include <xxhash.h>
 
 #include "member_index.h"
+#include "after_stream.h"
 
 namespace tav {
 namespace {

@@ -65,14 +65,14 @@ TEST(ParallelMembers, CompressionDoesNotDependOnThreads) {
     EXPECT_EQ(compress(input, threads).file, one.file) << threads;
     const Compressed r = compress(input, threads, 3);
     ASSERT_TRUE(r.outcome.failure) << threads;
-    EXPECT_EQ(r.outcome.failure->fault, BlockFault::read);
-    EXPECT_EQ(r.outcome.failure->block, 3u);
+    EXPECT_EQ(r.outcome.failure->fault, RunFault::read);
+    EXPECT_EQ(r.outcome.failure->member, 3u);
     EXPECT_EQ(r.outcome.members, 3u);
     const Compressed w = compress(input, threads, -1, 2);
     ASSERT_TRUE(w.outcome.failure) << threads;
-    EXPECT_EQ(w.outcome.failure->fault, BlockFault::write);
+    EXPECT_EQ(w.outcome.failure->fault, RunFault::write);
     EXPECT_EQ(w.outcome.failure->error, ENOSPC);
-    EXPECT_EQ(w.outcome.failure->block, 2u);
+    EXPECT_EQ(w.outcome.failure->member, 2u);
     EXPECT_EQ(w.outcome.members, 2u);
   }
 }

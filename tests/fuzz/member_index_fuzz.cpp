@@ -9,6 +9,7 @@
 
 #include "fuzz_support.h"
 #include "member_index.h"
+#include "after_stream.h"
 
 namespace {
 
