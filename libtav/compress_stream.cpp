@@ -14,6 +14,7 @@ namespace tav::lib {
 void CompressStream::reset() {
   state_ = State::idle;
   cutter_.reset();
+  run_ = MemberRun();
   std::vector<std::vector<uint8_t>>().swap(batch_);
   members_.clear();
   front_written_ = 0;
@@ -35,6 +36,11 @@ void CompressStream::drain(tav_out_buffer& out) {
   }
 }
 
+void CompressStream::queue(std::span<const uint8_t> member) {
+  members_.emplace_back(member.begin(), member.end());
+  pending_ += member.size();
+}
+
 tav_error CompressStream::code_batch() {
   size_t next = 0;
   const tav_error e = compress_members(
@@ -43,10 +49,7 @@ tav_error CompressStream::code_batch() {
         if (next == batch_.size()) return BlockRead{};
         return BlockRead{BlockStatus::block, std::move(batch_[next++]), 0};
       },
-      [&](std::span<const uint8_t> m) {
-        members_.emplace_back(m.begin(), m.end());
-        pending_ += m.size();
-      });
+      [&](std::span<const uint8_t> m) { queue(m); }, &run_);
   batch_.clear();
   return e;
 }
@@ -78,6 +81,14 @@ tav_error CompressStream::run(tav_out_buffer& out, tav_in_buffer& in, tav_end_di
   }
   if (auto last = end == TAV_END ? cutter_->finish() : cutter_->cut()) batch_.push_back(std::move(*last));
   if (!batch_.empty() && (e = code_batch()) != TAV_OK) return e;
+  // The member the run holds back goes out too: marked the last at the end,
+  // as it is at a flush (the run then ends with an empty member).
+  const auto to_queue = [&](std::span<const uint8_t> m) { queue(m); };
+  if (end == TAV_END) {
+    if ((e = end_run(plan_, run_, to_queue)) != TAV_OK) return e;
+  } else {
+    run_.flush([&](size_t, const CodedMember& m) { return queue(m.bytes), true; });
+  }
   if (end == TAV_END) state_ = State::ending;
   drain(out);
   return TAV_OK;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "block_cutter.h"
+#include "parallel_members.h"
 #include "params.h"
 #include "run_plan.h"
 #include "tav.h"
@@ -38,11 +39,13 @@ class CompressStream {
   tav_error run(tav_out_buffer& out, tav_in_buffer& in, tav_end_directive end, bool& incomplete);
   void take_input(tav_out_buffer& out, tav_in_buffer& in, tav_error& e);
   tav_error code_batch();
+  void queue(std::span<const uint8_t> member);
   void drain(tav_out_buffer& out);
 
   State state_ = State::idle;
   CompressPlan plan_;
   std::optional<BlockCutter> cutter_;        // cuts the input into blocks
+  MemberRun run_;                            // numbers the members, holds back the newest
   std::vector<std::vector<uint8_t>> batch_;  // full blocks, coded together
   std::deque<std::vector<uint8_t>> members_; // coded, not yet written
   size_t front_written_ = 0;                 // bytes of members_.front() already written

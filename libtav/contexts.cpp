@@ -40,7 +40,8 @@ void tav_dctx_free(tav_dctx* dctx) { delete dctx; }
 
 tav_error tav_dctx_set(tav_dctx* dctx, tav_param param, int64_t value) {
   const int p = tav::lib::raw_value(param);
-  if (dctx == nullptr || (p != TAV_PARAM_THREADS && p != TAV_PARAM_MEMORY_LIMIT)) return TAV_ERROR_PARAMETER;
+  if (dctx == nullptr || (p != TAV_PARAM_THREADS && p != TAV_PARAM_MEMORY_LIMIT && p != TAV_PARAM_PLAIN))
+    return TAV_ERROR_PARAMETER;
   if (dctx->stream.open()) return TAV_ERROR_STAGE;
   return tav::lib::set_param(dctx->params, p, value);
 }

@@ -21,7 +21,7 @@ void DecompressStream::drain(tav_out_buffer& out) {
 
 tav_error DecompressStream::decode(const Params& p) {
   FilePlan plan;
-  if (const tav_error e = plan_compressed(input_, plan); e != TAV_OK) return e;
+  if (const tav_error e = plan_compressed(input_, plan, p.plain); e != TAV_OK) return e;
   if (plan.text_bytes > SIZE_MAX) return TAV_ERROR_TOO_LARGE;
   text_.reserve(static_cast<size_t>(plan.text_bytes));
   const tav_error e = decode_members_to(p, input_, plan, [&](std::span<const uint8_t> text) {

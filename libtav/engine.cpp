@@ -1,7 +1,5 @@
 #include "engine.h"
 
-#include "parallel_members.h"
-
 namespace tav::lib {
 
 namespace {
@@ -13,6 +11,7 @@ tav_error error_of(const RunError& e) {
       return e.header_fault == HeaderFault::too_many_levels ? TAV_ERROR_UNSUPPORTED : TAV_ERROR_DAMAGED;
     case RunFault::damaged:
       return e.member_fault == MemberFault::trailer_unsupported ? TAV_ERROR_UNSUPPORTED : TAV_ERROR_DAMAGED;
+    case RunFault::not_compressed: return TAV_ERROR_DAMAGED;
     case RunFault::read:  // a block source fails only when it cannot copy a block
     case RunFault::out_of_memory:
     default:
@@ -27,7 +26,7 @@ CompressPlan compress_plan(const Params& p, std::optional<uint64_t> input_bytes)
 }
 
 tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
-                           const MemberWriter& write) {
+                           const MemberBytesWriter& write, MemberRun* run) {
   CompressJobs jobs;
   jobs.next_block = next;
   jobs.write = [&](size_t, const CodedMember& m) {
@@ -35,13 +34,24 @@ tav_error compress_members(const CompressPlan& plan, const std::function<BlockRe
     return true;
   };
   jobs.settings = plan.settings;
+  jobs.run = run;
   const CompressOutcome c = compress_blocks(jobs, plan.threads.threads);
   return c.failure ? error_of(*c.failure) : TAV_OK;
 }
 
-tav_error plan_compressed(std::span<const uint8_t> file, FilePlan& plan) {
+tav_error end_run(const CompressPlan& plan, MemberRun& run, const MemberBytesWriter& write) {
+  const bool ok = run.end(
+      [&](size_t, const CodedMember& m) {
+        write(m.bytes);
+        return true;
+      },
+      plan.settings);
+  return ok ? TAV_OK : TAV_ERROR_MEMORY;
+}
+
+tav_error plan_compressed(std::span<const uint8_t> file, FilePlan& plan, bool plain) {
   plan = plan_file(file);
-  const std::optional<RunError> e = check_file(plan);
+  const std::optional<RunError> e = check_file(plan, plain ? PlainFiles::accept_whole : PlainFiles::refuse);
   return e ? error_of(*e) : TAV_OK;
 }
 

@@ -10,6 +10,7 @@
 
 #include "block_cutter.h"
 #include "decode_run.h"
+#include "parallel_members.h"
 #include "params.h"
 #include "tav.h"
 
@@ -18,16 +19,22 @@ namespace tav::lib {
 // The plan of compressing `input_bytes` (nullopt: a stream) with p.
 CompressPlan compress_plan(const Params& p, std::optional<uint64_t> input_bytes);
 
-using MemberWriter = std::function<void(std::span<const uint8_t> member)>;
+using MemberBytesWriter = std::function<void(std::span<const uint8_t> member)>;
 
 // Compresses every block `next` gives (a source of block_cutter.h) as
-// `plan` says; `write` takes the members in order.
+// `plan` says; `write` takes the members in order.  With `run`, the members
+// belong to a run that goes on after the call (the caller ends it);
+// without, they are a whole run.
 tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
-                           const MemberWriter& write);
+                           const MemberBytesWriter& write, MemberRun* run = nullptr);
+
+// Ends `run` (its last member marked, or an empty member to close it).
+tav_error end_run(const CompressPlan& plan, MemberRun& run, const MemberBytesWriter& write);
 
 // Plans a whole compressed file: its trailers must add up and its headers
-// be ones this library decodes.
-tav_error plan_compressed(std::span<const uint8_t> file, FilePlan& plan);
+// be ones this library decodes; a plain stream (no trailer, no check) only
+// when `plain` (with a whole header).
+tav_error plan_compressed(std::span<const uint8_t> file, FilePlan& plan, bool plain = false);
 
 using TextWriter = std::function<void(std::span<const uint8_t> text)>;
 

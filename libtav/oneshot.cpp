@@ -35,6 +35,32 @@ tav_error compress_buffer(const Params& p, const void* src, size_t src_size, voi
   });
 }
 
+// Decompresses the whole file src with `p` into dst.
+tav_error decompress_buffer(const Params& p, const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                            size_t* dst_size) {
+  if (!valid_buffer(src, src_size) || !valid_buffer(dst, dst_capacity) || dst_size == nullptr)
+    return TAV_ERROR_PARAMETER;
+  const std::span<const uint8_t> file(static_cast<const uint8_t*>(src), src_size);
+  return coded_call([&] {
+    FilePlan plan;
+    if (const tav_error e = plan_compressed(file, plan, p.plain); e != TAV_OK) return e;
+    if (plan.text_bytes > SIZE_MAX) return TAV_ERROR_TOO_LARGE;
+    if (plan.text_bytes > dst_capacity) {
+      *dst_size = static_cast<size_t>(plan.text_bytes);
+      return TAV_ERROR_DST_TOO_SMALL;
+    }
+    size_t written = 0;
+    const tav_error e = decode_members_to(p, file, plan, [&](std::span<const uint8_t> text) {
+      // The plan's sizes bound what the members give; never write past them.
+      const size_t n = std::min(text.size(), dst_capacity - written);
+      if (n > 0) std::memcpy(static_cast<uint8_t*>(dst) + written, text.data(), n);
+      written += n;
+    });
+    if (e == TAV_OK) *dst_size = written;
+    return e;
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -63,28 +89,14 @@ tav_error tav_decompressed_size(const void* src, size_t src_size, uint64_t* text
 }
 
 tav_error tav_decompress(const void* src, size_t src_size, void* dst, size_t dst_capacity, size_t* dst_size) {
-  if (!valid_buffer(src, src_size) || !valid_buffer(dst, dst_capacity) || dst_size == nullptr)
-    return TAV_ERROR_PARAMETER;
-  const std::span<const uint8_t> file(static_cast<const uint8_t*>(src), src_size);
-  return coded_call([&] {
-    FilePlan plan;
-    if (const tav_error e = plan_compressed(file, plan); e != TAV_OK) return e;
-    if (plan.text_bytes > SIZE_MAX) return TAV_ERROR_TOO_LARGE;
-    if (plan.text_bytes > dst_capacity) {
-      *dst_size = static_cast<size_t>(plan.text_bytes);
-      return TAV_ERROR_DST_TOO_SMALL;
-    }
-    size_t written = 0;
-    Params p;  // one thread, as tav_compress
-    const tav_error e = decode_members_to(p, file, plan, [&](std::span<const uint8_t> text) {
-      // The plan's sizes bound what the members give; never write past them.
-      const size_t n = std::min(text.size(), dst_capacity - written);
-      if (n > 0) std::memcpy(static_cast<uint8_t*>(dst) + written, text.data(), n);
-      written += n;
-    });
-    if (e == TAV_OK) *dst_size = written;
-    return e;
-  });
+  return decompress_buffer(Params(), src, src_size, dst, dst_capacity, dst_size);  // one thread, as tav_compress
+}
+
+tav_error tav_decompress_dctx(tav_dctx* dctx, const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                              size_t* dst_size) {
+  if (dctx == nullptr) return TAV_ERROR_PARAMETER;
+  if (dctx->stream.open()) return TAV_ERROR_STAGE;
+  return decompress_buffer(dctx->params, src, src_size, dst, dst_capacity, dst_size);
 }
 
 }  // extern "C"

@@ -42,6 +42,10 @@ tav_error set_param(Params& p, int param, int64_t value) {
       if (value < 0) return TAV_ERROR_PARAMETER;
       p.memory_limit = static_cast<uint64_t>(value);
       return TAV_OK;
+    case TAV_PARAM_PLAIN:
+      if (!in_range(value, 0, 1)) return TAV_ERROR_PARAMETER;
+      p.plain = value == 1;
+      return TAV_OK;
   }
   return TAV_ERROR_PARAMETER;
 }
@@ -55,6 +59,7 @@ tav_error get_param(const Params& p, int param, int64_t* value) {
     case TAV_PARAM_THREADS: *value = p.threads; return TAV_OK;
     case TAV_PARAM_BLOCK_SIZE: *value = static_cast<int64_t>(p.block_bytes); return TAV_OK;
     case TAV_PARAM_MEMORY_LIMIT: *value = static_cast<int64_t>(p.memory_limit); return TAV_OK;
+    case TAV_PARAM_PLAIN: *value = p.plain ? 1 : 0; return TAV_OK;
   }
   return TAV_ERROR_PARAMETER;
 }

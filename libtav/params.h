@@ -17,6 +17,7 @@ struct Params {
   unsigned threads = 1;  // 0: one per core
   uint64_t block_bytes = DEFAULT_BLOCK_BYTES;
   uint64_t memory_limit = 0;  // 0: a quarter of the machine's memory
+  bool plain = false;         // decompression also reads plain streams
 };
 
 // TAV_ERROR_PARAMETER for an unknown parameter (any int a caller passed for

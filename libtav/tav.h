@@ -78,8 +78,11 @@ typedef enum tav_param {
   TAV_PARAM_MEMORY_MB = 3,    /* node budget in MB, 1..32767; replaces the preset's */
   TAV_PARAM_THREADS = 4,      /* workers: 0 one per core, default 1 */
   TAV_PARAM_BLOCK_SIZE = 5,   /* text bytes per member, 1 .. 2^31 - 1 (default 64 MiB) */
-  TAV_PARAM_MEMORY_LIMIT = 6  /* bytes all threads may use; threads are reduced to fit;
+  TAV_PARAM_MEMORY_LIMIT = 6, /* bytes all threads may use; threads are reduced to fit;
                                  0 (default): a quarter of the machine's memory */
+  TAV_PARAM_PLAIN = 7         /* decompression only: 1 also reads plain streams (no trailer,
+                                 so nothing checks their text: files of the first builds);
+                                 0 (default) refuses them as TAV_ERROR_DAMAGED */
 } tav_param;
 
 /* ---- one-shot ---------------------------------------------------------------- */
@@ -95,7 +98,10 @@ TAV_API tav_error tav_compress(const void* src, size_t src_size, void* dst, size
 TAV_API tav_error tav_decompressed_size(const void* src, size_t src_size, uint64_t* text_size);
 
 /* Decompresses a whole compressed file and checks every member.  On
- * TAV_ERROR_DST_TOO_SMALL, *dst_size is the capacity needed. */
+ * TAV_ERROR_DST_TOO_SMALL, *dst_size is the capacity needed.  A file that
+ * ends in no trailer (empty, cut short, another format, or a plain stream of
+ * the first builds) is TAV_ERROR_DAMAGED; tav_decompress_dctx with
+ * TAV_PARAM_PLAIN reads plain streams. */
 TAV_API tav_error tav_decompress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                                  size_t* dst_size);
 
@@ -157,8 +163,14 @@ typedef struct tav_dctx tav_dctx;
 TAV_API tav_dctx* tav_dctx_create(void);
 TAV_API void tav_dctx_free(tav_dctx* dctx);
 
-/* TAV_PARAM_THREADS and TAV_PARAM_MEMORY_LIMIT apply; others are refused. */
+/* TAV_PARAM_THREADS, TAV_PARAM_MEMORY_LIMIT and TAV_PARAM_PLAIN apply;
+ * others are refused. */
 TAV_API tav_error tav_dctx_set(tav_dctx* dctx, tav_param param, int64_t value);
+
+/* tav_decompress with the context's parameters (threads, memory limit,
+ * plain streams); TAV_ERROR_STAGE while a stream is open. */
+TAV_API tav_error tav_decompress_dctx(tav_dctx* dctx, const void* src, size_t src_size, void* dst,
+                                      size_t dst_capacity, size_t* dst_size);
 
 /* Takes compressed bytes from `in` and writes text to `out`.  Pass
  * TAV_END once `in` holds the last of the input (TAV_CONTINUE before).

@@ -4,9 +4,9 @@
 
 namespace tav {
 
-FilePlan plan_file(std::span<const uint8_t> file) {
+FilePlan plan_file(std::span<const uint8_t> file, bool check_runs) {
   FilePlan plan;
-  MemberIndex index = index_members(file);
+  MemberIndex index = index_members(file, check_runs);
   if (index.kind == MemberIndex::Kind::damaged) {
     plan.damage = index.damage;
     plan.checked = true;

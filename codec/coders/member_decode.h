@@ -35,7 +35,8 @@ struct FilePlan {
   uint64_t text_bytes = 0;              // sum of the members' text lengths
 };
 
-FilePlan plan_file(std::span<const uint8_t> file);
+// `check_runs` as for index_members.
+FilePlan plan_file(std::span<const uint8_t> file, bool check_runs = true);
 
 // Called before every 512th byte of a member: the position in the whole
 // text, the position in the file, and the node pages the member's model uses.

@@ -8,7 +8,7 @@
 namespace tav {
 
 MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSettings& s,
-                                 RewindableSink& out, const FallbackObserver& observer) {
+                                 RewindableSink& out, const FallbackObserver& observer, MemberPlace place) {
   MemberEncodeResult m;
   m.coded = encode_with_fallback(text, s, out, observer);
   EncodeResult& r = m.coded.result;
@@ -20,6 +20,8 @@ MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSett
   t.text_hash = text_hash(text);
   t.member_bytes = member_bytes_for_stream(stream_bytes);
   t.text_length = static_cast<uint32_t>(text.size());
+  t.number = place.number;
+  t.last = place.last;
   if (!out.write({fillers.data(), r.omitted_ff}) || !out.write(write_trailer(t))) {
     r.status = EncodeStatus::io_error;
     return m;

@@ -19,6 +19,14 @@
 
 namespace tav {
 
+// Where a member stands in its run (member_index.h): its number, and whether
+// it is known to be the last.  A member coded before the end of its input is
+// known is written as not the last; mark_last_member marks it later.
+struct MemberPlace {
+  uint32_t number = 0;
+  bool last = true;
+};
+
 struct MemberEncodeResult {
   FallbackResult coded;       // the order used, or the failure that ended the search
   uint64_t member_bytes = 0;  // header + full stream + trailer, on success
@@ -29,6 +37,7 @@ struct MemberEncodeResult {
 // where this member starts: a sink that holds earlier members rewinds to a
 // mark, not to its beginning.  Requires the numeric mode to be set.
 MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSettings& s,
-                                 RewindableSink& out, const FallbackObserver& observer = {});
+                                 RewindableSink& out, const FallbackObserver& observer = {},
+                                 MemberPlace place = {});
 
 }  // namespace tav

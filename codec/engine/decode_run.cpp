@@ -94,16 +94,26 @@ DecodeOutcome decode_side_by_side(std::span<const uint8_t> file, const DecodePla
   return o;
 }
 
+RunError file_damage(MemberFault fault, uint64_t offset) {
+  RunError e;
+  e.fault = RunFault::damaged;
+  e.member_fault = fault;
+  e.file_offset = offset;
+  return e;
+}
+
 }  // namespace
 
-std::optional<RunError> check_file(const FilePlan& plan) {
-  if (plan.damage) {
+std::optional<RunError> check_file(const FilePlan& plan, PlainFiles plain) {
+  if (plan.damage) return file_damage(plan.damage->fault, plan.damage->offset);
+  if (!plan.checked && plain == PlainFiles::refuse) {
     RunError e;
-    e.fault = RunFault::damaged;
-    e.member_fault = plan.damage->fault;
-    e.file_offset = plan.damage->offset;
+    e.fault = RunFault::not_compressed;
     return e;
   }
+  const uint64_t header_end = plan.members.front().stream_offset;
+  if (!plan.checked && plain == PlainFiles::accept_whole && header_end < HEADER_BYTES)
+    return file_damage(MemberFault::header_cut_short, header_end);
   for (size_t i = 0; i < plan.members.size(); ++i) {
     const Member& m = plan.members[i];
     const HeaderFault fault = check_header(m.header);

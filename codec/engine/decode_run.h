@@ -15,10 +15,20 @@
 
 namespace tav {
 
-// Trailers that add up and headers this build can decode, in every member;
-// the first fault otherwise (damaged with the member fault and its offset, or
-// header with the header at fault).
-std::optional<RunError> check_file(const FilePlan& plan);
+// What a reader makes of a plain file (no trailer: the files of the first
+// builds, or anything else, or a file of members cut short).  It carries no
+// check, so only a reader asked for it takes one.
+enum class PlainFiles {
+  refuse,        // not_compressed
+  accept_whole,  // a plain file with a whole header
+  accept_any,    // also one shorter than its header (initial field values)
+};
+
+// Trailers that add up and headers this build can decode, in every member,
+// and a plain file only as `plain` says; the first fault otherwise (damaged
+// with the member fault and its offset, header with the header at fault, or
+// not_compressed).
+std::optional<RunError> check_file(const FilePlan& plan, PlainFiles plain);
 
 struct DecodeTarget {
   // Calling thread, in order: text whose member passed its checks (a plain

@@ -64,6 +64,7 @@ struct JobCount {
 struct BlockJob {
   std::vector<uint8_t> text;
   size_t index = 0;
+  uint32_t number = 0;    // of its member in the run
   uint64_t position = 0;  // of the block in the whole input
 };
 
@@ -97,7 +98,8 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
       shared.report([&] { jobs.attempt_failed(a, in.position + a.position); });
     };
   VectorSink sink;
-  const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer);
+  // The worker cannot know whether its block is the last: MemberRun marks it.
+  const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer, {in.number, false});
   const EncodeStatus status = r.coded.result.status;
   if (status != EncodeStatus::ok) {
     std::tie(t, b) = count.move_to(shared, 0, 0);
@@ -124,16 +126,59 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
 
 }  // namespace
 
+bool MemberRun::add(size_t index, CodedMember m, const MemberWriter& write) {
+  if (!flush(write)) return false;
+  held_ = std::move(m);
+  held_index_ = index;
+  ++added_;
+  return true;
+}
+
+bool MemberRun::flush(const MemberWriter& write) {
+  if (!held_) return true;
+  const bool ok = write(held_index_, *held_);
+  held_.reset();
+  return ok;
+}
+
+bool MemberRun::end(const MemberWriter& write, const EncodeSettings& s) {
+  if (!held_) {
+    VectorSink sink;
+    const MemberEncodeResult r =
+        encode_member({}, s, sink, {}, {static_cast<uint32_t>(added_), true});
+    if (r.coded.result.status != EncodeStatus::ok) return errno = ENOMEM, false;
+    CodedMember m;
+    m.bytes = std::move(sink.bytes);
+    m.order = r.coded.order;
+    held_ = std::move(m);
+    held_index_ = static_cast<size_t>(added_++);
+  }
+  mark_last_member(held_->bytes);
+  return flush(write);
+}
+
 CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
   SharedProgress shared;
   CompressOutcome c;
   c.order = jobs.settings.order;
   uint64_t position = 0;
   bool any = false;
+  MemberRun own_run;
+  MemberRun& run = jobs.run != nullptr ? *jobs.run : own_run;
+  const uint64_t first_number = run.members();
+  // Counts what goes out: members are written one behind the coding.
+  const MemberWriter write = [&](size_t index, const CodedMember& m) {
+    if (!jobs.write(index, m)) return false;
+    ++c.members;
+    c.text_bytes += m.text_bytes;
+    c.out_bytes += m.bytes.size();
+    return true;
+  };
   OrderedJobs<BlockJob, CodedMember, RunError> ordered;
   ordered.produce = [&](size_t index, BlockJob& in, RunError& err) {
     BlockRead r = jobs.next_block();
     in.index = index;
+    in.number = static_cast<uint32_t>(first_number + index);
     in.position = position;
     if (r.status == BlockStatus::error) {
       err = block_failure(in, r.error == ENOMEM ? RunFault::out_of_memory : RunFault::read);
@@ -156,25 +201,30 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
       return false;
     }
   };
+  const auto write_failed = [&](RunError& err) {
+    err.member = c.members;
+    err.text_position = c.text_bytes;
+    err.fault = RunFault::write;
+    err.error = errno;
+  };
   ordered.consume = [&](size_t index, CodedMember& m, RunError& err) {
-    if (!jobs.write(index, m)) {
-      err.member = index;
-      err.text_position = c.text_bytes;
-      err.fault = RunFault::write;
-      err.error = errno;
-      return false;
-    }
-    ++c.members;
-    c.text_bytes += m.text_bytes;
-    c.out_bytes += m.bytes.size();
     if (c.order == jobs.settings.order) c.order = m.order;
     c.pages_used = std::max(c.pages_used, m.pages_used);
-    m.bytes = {};  // written: the memory goes back before the next member waits
-    return true;
+    if (run.add(index, std::move(m), write)) return true;
+    write_failed(err);
+    return false;
   };
   const JobsOutcome<RunError> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
-  if (o.failure) c.failure = o.failure->error;
   c.threads_used = o.threads_used;
+  if (o.failure) {
+    c.failure = o.failure->error;
+    // The members before the failure go out whole, the held one too (not as
+    // the last: the run is cut short, which decoders will say).
+    if (c.failure->fault != RunFault::write) run.flush(write);
+  } else if (jobs.run == nullptr && !run.end(write, jobs.settings)) {
+    c.failure.emplace();
+    write_failed(*c.failure);
+  }
   return c;
 }
 

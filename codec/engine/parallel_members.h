@@ -44,12 +44,40 @@ struct CodedMember {
   uint32_t pages_used = 0;
 };
 
+// Calling thread, in order: writes member `index`; false with errno set.
+using MemberWriter = std::function<bool(size_t index, const CodedMember& m)>;
+
+// The members of one run on their way out: numbered in order, the newest
+// held back until the run's end (or a flush) says whether it is the last, so
+// that the last member of every run carries its flag (member_index.h).
+class MemberRun {
+ public:
+  // Members added so far: the number the next one carries.
+  uint64_t members() const { return added_; }
+  // Hands over the member held back, if any, and holds `m`.
+  bool add(size_t index, CodedMember m, const MemberWriter& write);
+  // Hands over the member held back as not the last (a flush of a stream).
+  bool flush(const MemberWriter& write);
+  // Closes the run: the member held back is marked the last and handed
+  // over; when none is held (a flush wrote it), an empty member coded with
+  // `s` closes the run.  Requires the numeric mode.  False on a failed write
+  // (errno set) or when the empty member cannot be coded (errno ENOMEM).
+  bool end(const MemberWriter& write, const EncodeSettings& s);
+
+ private:
+  std::optional<CodedMember> held_;
+  size_t held_index_ = 0;
+  uint64_t added_ = 0;
+};
+
 struct CompressJobs {
   // Calling thread: the next block (a source of block_cutter.h).  An input
   // that gives no block at all still becomes one empty member.
   std::function<BlockRead()> next_block;
-  // Calling thread, in order: writes member `index`; false with errno set.
-  std::function<bool(size_t index, const CodedMember& m)> write;
+  MemberWriter write;
+  // The run the members belong to, for a stream coded in several calls
+  // (the caller ends it); null: one run, ended when the blocks end.
+  MemberRun* run = nullptr;
   EncodeSettings settings;
   bool verify = false;  // decode each member in its worker before handing it over
   // Any worker, serialized: text and compressed bytes done over the whole
@@ -70,7 +98,8 @@ struct CompressOutcome {
   unsigned threads_used = 0; // workers started (0: the calling thread alone)
 };
 
-// Compresses every block `jobs.next_block` gives, `threads` at a time.
+// Compresses every block `jobs.next_block` gives, `threads` at a time; at
+// most the newest member is held back (MemberRun) when the call returns.
 // Requires the numeric mode to be set on every thread that codes: it is set
 // here on each worker.
 CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads);

@@ -23,6 +23,7 @@ enum class RunFault {
   cannot_code,    // no order codes a block within its budget (`encode`: the last failure)
   verify,         // a member does not decode to its block (`verify`)
   header,         // a header this build cannot decode (`header_fault`, `header`)
+  not_compressed, // no trailer: not a file of members, or one cut short
   damaged,        // compressed data damaged: `member_fault` when a check or the
                   // trailers fail, else `stream` says how the stream failed
 };

@@ -11,9 +11,13 @@
 namespace tav {
 namespace {
 
-// Field offsets within the trailer (see the header's table).
-constexpr size_t HASH_AT = 0, SIZE_AT = 8, LENGTH_AT = 16, VERSION_AT = 20, FLAGS_AT = 21,
-                 CHECK_AT = 24, MAGIC_AT = 28;
+// Field offsets within the trailer (see the header's tables).  Version,
+// check and magic sit at the same place in every version.
+constexpr size_t HASH_AT = 0, VERSION_AT = 20, FLAGS_AT = 21, CHECK_AT = 24, MAGIC_AT = 28;
+constexpr size_t V1_SIZE_AT = 8, V1_LENGTH_AT = 16;
+constexpr size_t V2_LENGTH_AT = 8, V2_NUMBER_AT = 12, V2_SIZE_LOW_AT = 16, V2_SIZE_HIGH_AT = 22,
+                 V2_RESERVED_AT = 23;
+constexpr uint8_t LAST_MEMBER = 0x01;  // version 2 flags
 // Bytes up to and including the check: what a trailer cut short within its
 // magic still holds.
 constexpr size_t CHECKED_PART = MAGIC_AT;
@@ -35,10 +39,12 @@ uint32_t trailer_check(const uint8_t* t) { return XXH32(t, CHECK_AT, 0); }
 // The check holds over bytes 0..23 (at least CHECKED_PART bytes at `t`).
 bool check_holds(const uint8_t* t) { return trailer_check(t) == load_le(t + CHECK_AT, 4); }
 
-// Version 1 with no flags and zero reserved bytes.
+// Version 1 with no flags and zero reserved bytes, or version 2 with only
+// the flags it defines and a zero reserved byte.
 bool known_layout(const uint8_t* t) {
-  return t[VERSION_AT] == TRAILER_VERSION && t[FLAGS_AT] == 0 && t[FLAGS_AT + 1] == 0 &&
-         t[FLAGS_AT + 2] == 0;
+  if (t[VERSION_AT] == 1) return t[FLAGS_AT] == 0 && t[FLAGS_AT + 1] == 0 && t[FLAGS_AT + 2] == 0;
+  if (t[VERSION_AT] == 2) return (t[FLAGS_AT] & ~LAST_MEMBER) == 0 && t[V2_RESERVED_AT] == 0;
+  return false;
 }
 
 bool magic_ends_at(std::span<const uint8_t> file, uint64_t end) {
@@ -106,6 +112,25 @@ Member member_at(std::span<const uint8_t> file, uint64_t offset, const MemberTra
   return m;
 }
 
+// The runs of `members` (in file order) must add up: each version-2 run
+// numbered from 0 without a gap and closed by its last member.
+std::optional<MemberDamage> runs_fault(const std::vector<Member>& members, uint64_t file_size) {
+  bool open = false;  // a version-2 run has started and not ended
+  uint32_t next = 0;  // the number its next member must carry
+  for (const Member& m : members) {
+    const MemberTrailer& t = m.trailer;
+    if (t.version == 1 || (open && t.number == 0 && next != 0)) {
+      if (open) return MemberDamage{m.offset, MemberFault::run_cut_short};
+      if (t.version == 1) continue;
+    }
+    if (t.number != (open ? next : 0)) return MemberDamage{m.offset, MemberFault::member_out_of_order};
+    open = !t.last;
+    next = t.number + 1;
+  }
+  if (open) return MemberDamage{file_size, MemberFault::run_cut_short};
+  return std::nullopt;
+}
+
 // Collects the members ending at the end of the file, last member first,
 // until the start of the file or the first fault.  Every step moves back by
 // at least MIN_MEMBER_BYTES, so the walk ends.
@@ -143,6 +168,9 @@ const char* describe(MemberFault f) {
       return "header text length does not match the trailer";
     case MemberFault::bytes_before_first_member: return "bytes before the first member";
     case MemberFault::unclaimed_bytes: return "bytes after a member that belong to no member";
+    case MemberFault::header_cut_short: return "the file is shorter than a header";
+    case MemberFault::run_cut_short: return "members missing: the file ends before the last member of its run";
+    case MemberFault::member_out_of_order: return "member missing, repeated or out of order";
     case MemberFault::stream_end_mismatch: return "stream does not end where the trailer says";
     case MemberFault::checksum_mismatch: return "checksum mismatch";
   }
@@ -152,15 +180,32 @@ const char* describe(MemberFault f) {
 uint64_t text_hash(std::span<const uint8_t> text) { return XXH64(text.data(), text.size(), 0); }
 
 std::array<uint8_t, TRAILER_BYTES> write_trailer(const MemberTrailer& t) {
-  assert(t.text_length <= MAX_TEXT_LENGTH && t.member_bytes >= MIN_MEMBER_BYTES);
+  assert(t.text_length <= MAX_TEXT_LENGTH && t.member_bytes >= MIN_MEMBER_BYTES &&
+         t.member_bytes <= MAX_MEMBER_BYTES);
   std::array<uint8_t, TRAILER_BYTES> out{};
   store_le(out.data() + HASH_AT, t.text_hash, 8);
-  store_le(out.data() + SIZE_AT, t.member_bytes, 8);
-  store_le(out.data() + LENGTH_AT, t.text_length, 4);
-  out[VERSION_AT] = TRAILER_VERSION;
+  out[VERSION_AT] = t.version;
+  if (t.version == 1) {
+    store_le(out.data() + V1_SIZE_AT, t.member_bytes, 8);
+    store_le(out.data() + V1_LENGTH_AT, t.text_length, 4);
+  } else {
+    store_le(out.data() + V2_LENGTH_AT, t.text_length, 4);
+    store_le(out.data() + V2_NUMBER_AT, t.number, 4);
+    store_le(out.data() + V2_SIZE_LOW_AT, t.member_bytes, 4);
+    out[V2_SIZE_HIGH_AT] = static_cast<uint8_t>(t.member_bytes >> 32);
+    out[FLAGS_AT] = t.last ? LAST_MEMBER : 0;
+  }
   store_le(out.data() + CHECK_AT, trailer_check(out.data()), 4);
   std::copy(TRAILER_MAGIC.begin(), TRAILER_MAGIC.end(), out.begin() + MAGIC_AT);
   return out;
+}
+
+void mark_last_member(std::span<uint8_t> member) {
+  assert(member.size() >= TRAILER_BYTES);
+  uint8_t* const t = member.data() + (member.size() - TRAILER_BYTES);
+  assert(t[VERSION_AT] == 2);
+  t[FLAGS_AT] |= LAST_MEMBER;
+  store_le(t + CHECK_AT, trailer_check(t), 4);
 }
 
 TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
@@ -178,9 +223,18 @@ TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
   else if (!known_layout(t))
     r.fault = MemberFault::trailer_unsupported;
   if (r.fault != MemberFault::none) return r;
-  r.trailer.text_hash = load_le(t + HASH_AT, 8);
-  r.trailer.member_bytes = load_le(t + SIZE_AT, 8);
-  r.trailer.text_length = static_cast<uint32_t>(load_le(t + LENGTH_AT, 4));
+  MemberTrailer& f = r.trailer;
+  f.text_hash = load_le(t + HASH_AT, 8);
+  f.version = t[VERSION_AT];
+  if (f.version == 1) {
+    f.member_bytes = load_le(t + V1_SIZE_AT, 8);
+    f.text_length = static_cast<uint32_t>(load_le(t + V1_LENGTH_AT, 4));
+  } else {
+    f.text_length = static_cast<uint32_t>(load_le(t + V2_LENGTH_AT, 4));
+    f.number = static_cast<uint32_t>(load_le(t + V2_NUMBER_AT, 4));
+    f.member_bytes = load_le(t + V2_SIZE_LOW_AT, 4) | uint64_t{t[V2_SIZE_HIGH_AT]} << 32;
+    f.last = (t[FLAGS_AT] & LAST_MEMBER) != 0;
+  }
   if (r.trailer.text_length > MAX_TEXT_LENGTH)
     r.fault = MemberFault::text_too_long;
   else if (r.trailer.member_bytes < MIN_MEMBER_BYTES)
@@ -188,7 +242,7 @@ TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
   return r;
 }
 
-MemberIndex index_members(std::span<const uint8_t> file) {
+MemberIndex index_members(std::span<const uint8_t> file, bool check_runs) {
   const uint64_t size = file.size();
   if (!magic_ends_at(file, size)) {
     if (const auto d = damaged_trailer_ending_at(file, size, MAGIC_BYTES))
@@ -198,8 +252,9 @@ MemberIndex index_members(std::span<const uint8_t> file) {
     return MemberIndex{};
   }
   std::vector<Member> found;
-  const std::optional<MemberDamage> damage = walk_back(file, found);
+  std::optional<MemberDamage> damage = walk_back(file, found);
   std::reverse(found.begin(), found.end());
+  if (!damage && check_runs) damage = runs_fault(found, size);
   if (damage) return damaged_index(*damage, std::move(found));
   MemberIndex idx;
   idx.kind = MemberIndex::Kind::members;

@@ -3,20 +3,32 @@
 // A file is either "plain" (one header + stream running to the end of the
 // file, no check: files of earlier builds and of other compressors) or one or
 // more members.  A member is a complete header + stream, written out in full
-// (the decoder never reads past it), followed by a 36-byte trailer:
+// (the decoder never reads past it), followed by a 36-byte trailer.  Bytes
+// 20 (version), 24..27 (check) and 28..35 (magic) are the same in every
+// version; docs/format.md has the tables.
 //
-//   offset size field
+//   version 2 (written since members are numbered in runs):
 //    0     8   text_hash     XXH64, seed 0, of the member's decoded text
-//    8     8   member_bytes  header + stream + trailer of this member
-//   16     4   text_length   bytes of decoded text; equals the header's
-//   20     1   version       1
-//   21     1   flags         0 (no flag is defined yet)
-//   22     2   reserved      0
+//    8     4   text_length   bytes of decoded text; equals the header's
+//   12     4   number        the member's place in its run, from 0 (mod 2^32)
+//   16     4   member_bytes  bits 0..31 of header + stream + trailer
+//   20     1   version       2
+//   21     1   flags         bit 0: the last member of its run; others 0
+//   22     1   member_bytes  bits 32..39
+//   23     1   reserved      0
 //   24     4   trailer_check XXH32, seed 0, of bytes 0..23
 //   28     8   magic         89 74 61 76 4D 42 0D FF
 //
-// Integers are little-endian.  `xxhsum -H1 member.txt` prints text_hash as
-// big-endian hex: the 8 stored bytes in reverse order.
+//   version 1 (files of earlier builds; each member stands alone):
+//    0     8   text_hash     8  8 member_bytes   16  4 text_length
+//   20     1   version 1     21 3 flags and reserved, 0
+//
+// A run is what one compression wrote: members numbered 0, 1, 2, ... with the
+// last one flagged, so a file cut at a member boundary, or with a member
+// dropped, repeated or moved, is refused, while whole runs may follow each
+// other (cat a.tav b.tav).  Integers are little-endian.  `xxhsum -H1
+// member.txt` prints text_hash as big-endian hex: the 8 stored bytes in
+// reverse order.
 //
 // Why this shape: the magic comes last so a reader walking back from the end
 // of the file meets it first; member_bytes lets it jump to the member's start
@@ -42,7 +54,7 @@
 namespace tav {
 
 inline constexpr uint32_t TRAILER_BYTES = 36;
-inline constexpr uint8_t TRAILER_VERSION = 1;
+inline constexpr uint8_t TRAILER_VERSION = 2;  // written; version 1 is still read
 inline constexpr std::array<uint8_t, 8> TRAILER_MAGIC = {0x89, 0x74, 0x61, 0x76,
                                                          0x4D, 0x42, 0x0D, 0xFF};
 // The decoder always reads 8 stream bytes before the first symbol, so a
@@ -50,10 +62,16 @@ inline constexpr std::array<uint8_t, 8> TRAILER_MAGIC = {0x89, 0x74, 0x61, 0x76,
 inline constexpr uint64_t MIN_STREAM_BYTES = 8;
 inline constexpr uint64_t MIN_MEMBER_BYTES = HEADER_BYTES + MIN_STREAM_BYTES + TRAILER_BYTES;
 
+// The largest member a version-2 trailer can state: 40 bits.
+inline constexpr uint64_t MAX_MEMBER_BYTES = (uint64_t{1} << 40) - 1;
+
 struct MemberTrailer {
   uint64_t text_hash = 0;
   uint64_t member_bytes = 0;
   uint32_t text_length = 0;
+  uint8_t version = TRAILER_VERSION;
+  uint32_t number = 0;  // version 2: the member's place in its run
+  bool last = true;     // version 2: the last member of its run
 };
 
 enum class MemberFault {
@@ -68,6 +86,9 @@ enum class MemberFault {
   text_length_mismatch,   // header and trailer disagree on the text length
   bytes_before_first_member,
   unclaimed_bytes,        // bytes after an intact trailer that no later trailer accounts for
+  header_cut_short,       // a plain file shorter than its header
+  run_cut_short,          // a run of members ends before its last member
+  member_out_of_order,    // a member's number is not the next of its run
   stream_end_mismatch,    // the decoder did not stop where the trailer says the stream ends
   checksum_mismatch,      // the decoded text's XXH64 differs from the trailer's
 };
@@ -97,9 +118,14 @@ constexpr uint64_t member_bytes_for_stream(uint64_t stream_bytes) {
   return HEADER_BYTES + stream_bytes + TRAILER_BYTES;
 }
 
-// The trailer's bytes.  Expects t.text_length <= MAX_TEXT_LENGTH and
-// t.member_bytes >= MIN_MEMBER_BYTES (the reader refuses anything else).
+// The trailer's bytes, in t.version's layout.  Expects t.text_length <=
+// MAX_TEXT_LENGTH and MIN_MEMBER_BYTES <= t.member_bytes <= MAX_MEMBER_BYTES
+// (the reader refuses anything else).
 std::array<uint8_t, TRAILER_BYTES> write_trailer(const MemberTrailer& t);
+
+// Marks the member whose bytes end `member` (trailer included, version 2) as
+// the last of its run: its flag and its check are rewritten in place.
+void mark_last_member(std::span<uint8_t> member);
 
 struct TrailerParse {
   MemberFault fault = MemberFault::none;  // none: `trailer` holds the fields
@@ -109,7 +135,8 @@ struct TrailerParse {
 // Reads the trailer in bytes[0..TRAILER_BYTES) (a shorter span is
 // trailer_cut_short).  Checks, in this order: magic (not_a_trailer), the
 // trailer's check (trailer_damaged), version and flags (trailer_unsupported),
-// text length and member size against the format's limits.
+// text length and member size against the format's limits.  Both versions
+// are read; numbering is checked over the whole file by index_members.
 TrailerParse parse_trailer(std::span<const uint8_t> bytes);
 
 struct MemberIndex {
@@ -125,9 +152,13 @@ struct MemberIndex {
 // Finds the members of a whole file by walking trailers back from its end,
 // without decoding.  A file that ends in no trailer is plain, unless it holds
 // an intact trailer further in, or its end is a trailer with a damaged magic
-// or cut short within its last 8 bytes: then it is damaged.  Walking costs
+// or cut short within its last 8 bytes: then it is damaged.  The members'
+// runs must add up: version-2 members numbered from 0 with the last flagged
+// (run_cut_short, member_out_of_order at the member that breaks the run, or
+// at the end of the file); version-1 members stand alone.  Walking costs
 // O(members); a plain or damaged file costs one backward scan of its bytes.
-MemberIndex index_members(std::span<const uint8_t> file);
+// `check_runs` false skips the runs (a member checked before it is marked).
+MemberIndex index_members(std::span<const uint8_t> file, bool check_runs = true);
 
 // The checks after decoding a member: the decoder must have consumed
 // exactly the member's stream (`consumed` counts every byte it took,

@@ -47,4 +47,12 @@ std::string header_fault_reason(HeaderFault f, const ContainerHeader& h) {
   return "";
 }
 
+std::string damage_reason(const RunError& e, bool checked) {
+  if (e.member_fault != MemberFault::none) return describe(e.member_fault);
+  if (!checked) return describe(e.stream);
+  const char* how = e.stream == ByteStatus::endless_reset ? "it ends before its text"
+                                                          : "it does not decode to its text";
+  return "the stream of member " + std::to_string(e.member + 1) + " is damaged: " + how;
+}
+
 }  // namespace tav

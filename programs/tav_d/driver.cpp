@@ -117,13 +117,21 @@ int check_machine_memory(const Run& run) {
 // machine's memory; checked before any output exists.  Returns an exit
 // status, or -1 when the file can be decoded.
 int check_headers(Run& run) {
-  if (const auto e = check_file(run.plan)) {
+  if (const auto e = check_file(run.plan, PlainFiles::accept_any)) {
     std::printf("%s\n", header_fault_message(e->header_fault, e->header).c_str());
     explain(run.input_name, header_fault_reason(e->header_fault, e->header));
     return EXIT_BAD_INPUT;
   }
   run.run_plan = plan_decoding(run.plan, {}, true);
   return check_machine_memory(run);
+}
+
+// A plain file decodes as it always has, but nothing can tell whether its
+// text is the one that was compressed: say so where scripts look.
+void warn_unchecked(const Run& run) {
+  if (!run.plan.checked)
+    std::fprintf(stderr, "tav_d: %s: warning: no trailer, so the decoded text cannot be checked\n",
+                 run.input_name.c_str());
 }
 
 // Trailers that do not add up: refused before any output exists.
@@ -195,11 +203,11 @@ int report_failure(Run& run, const uint8_t* text, const RunError& e) {
                           " MB in use)");
     return EXIT_USAGE_OR_IO;
   }
+  const std::string reason = damage_reason(e, run.plan.checked);
   std::printf("\nDamaged compressed file: %s at position %" PRIu64
               " (compressed byte %" PRIu64 "); the %" PRIu64 " bytes before it were written.\n",
-              describe(e.stream), run.decoded, e.file_offset, run.decoded);
-  keep_partial_text(run, text, std::string("damaged: ") + describe(e.stream) + " at position " +
-                                   std::to_string(run.decoded));
+              reason.c_str(), run.decoded, e.file_offset, run.decoded);
+  keep_partial_text(run, text, "damaged: " + reason + " at position " + std::to_string(e.file_offset));
   return EXIT_BAD_INPUT;
 }
 
@@ -335,6 +343,7 @@ int decode_file(int argc, char** argv) {
   std::printf(" \376 Using model order %i.\n", static_cast<int32_t>(run.header.order()));
   std::printf(" \376 Using %" PRIu32 "M of RAM.\n", run.header.memory_mb);
 
+  warn_unchecked(run);
   run.start_time = tick_ms();
   const int decoded = decode_all(run, text);
   std::fclose(run.in);

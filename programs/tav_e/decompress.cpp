@@ -80,18 +80,21 @@ int report_failure(const Options& opt, const Compressed& c, const RunError& e) {
     case RunFault::out_of_memory:
       std::fprintf(stderr, "tav_e: %s: not enough memory for the model\n", c.label.c_str());
       return EXIT_USAGE_OR_IO;
+    case RunFault::not_compressed:
+      std::fprintf(stderr, "tav_e: %s: %s\n", c.label.c_str(), NOT_COMPRESSED);
+      return EXIT_BAD_INPUT;
     default:
-      return damaged(c, e.member_fault != MemberFault::none ? describe(e.member_fault) : describe(e.stream),
-                     e.file_offset);
+      return damaged(c, damage_reason(e, c.plan.file.checked), e.file_offset);
   }
 }
 
 // Trailers that add up, headers this build can decode, and the plan of the
 // run.  Returns an exit status, or -1.
 int check_plan(const Options& opt, Compressed& c) {
-  FilePlan file = plan_file(c.bytes);
-  if (const auto e = check_file(file)) return report_failure(opt, c, *e);
-  c.plan = plan_decoding(std::move(file), run_limits(opt), false);
+  c.plan.file = plan_file(c.bytes);
+  const PlainFiles plain = opt.plain ? PlainFiles::accept_whole : PlainFiles::refuse;
+  if (const auto e = check_file(c.plan.file, plain)) return report_failure(opt, c, *e);
+  c.plan = plan_decoding(std::move(c.plan.file), run_limits(opt), false);
   return -1;
 }
 

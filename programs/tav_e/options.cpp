@@ -37,6 +37,8 @@ const char* const USAGE =
     "      --order N      model order, 0..%u (contexts of 0..N bytes)\n"
     "  -m, --memory MB    node memory budget in MB, 1..%u\n"
     "      --verify       decode each member in memory and compare with the input\n"
+    "      --plain        with -d, -t, -l: also read plain streams (no trailer, so\n"
+    "                     no check: files of the first builds)\n"
     "  -T, --threads N    compress or decode N blocks side by side (0: one per core,\n"
     "                     the default); the output is the same for any N\n"
     "      --block-size SIZE  cut the input into blocks of SIZE (K, M, G suffixes;\n"
@@ -70,7 +72,7 @@ bool parse_number(const char* s, uint32_t lo, uint32_t hi, uint32_t& out) {
   return true;
 }
 
-enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE };
+enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE, OPT_PLAIN };
 
 // -T, --block-size and -M.  False after printing the reason.
 bool parse_sizes(int c, const char* arg, Options& opt) {
@@ -138,6 +140,7 @@ int parse_args(int argc, char** argv, Options& opt) {
       {"to-stdout", no_argument, nullptr, 'c'},    {"force", no_argument, nullptr, 'f'},
       {"keep", no_argument, nullptr, 'k'},         {"order", required_argument, nullptr, OPT_ORDER},
       {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, OPT_VERIFY},
+      {"plain", no_argument, nullptr, OPT_PLAIN},
       {"compress", no_argument, nullptr, 'z'},     {"decompress", no_argument, nullptr, 'd'},
       {"uncompress", no_argument, nullptr, 'd'},   {"test", no_argument, nullptr, 't'},
       {"list", no_argument, nullptr, 'l'},         {"threads", required_argument, nullptr, 'T'},
@@ -164,6 +167,7 @@ int parse_args(int argc, char** argv, Options& opt) {
       case 't': opt.mode = Mode::test; break;
       case 'l': opt.mode = Mode::list; break;
       case OPT_VERIFY: opt.verify = true; break;
+      case OPT_PLAIN: opt.plain = true; break;
       case 'T': case 'M': case OPT_BLOCK_SIZE:
         if (!parse_sizes(c, optarg, opt)) return EXIT_USAGE_OR_IO;
         break;

@@ -26,6 +26,7 @@ struct Options {
   std::string output;  // empty: standard output
   bool force = false;
   bool verify = false;
+  bool plain = false;  // -d, -t, -l also read plain streams (no trailer, no check)
   Verbosity verbosity = Verbosity::normal;
   uint32_t order = 0;
   uint32_t memory_mb = 0;

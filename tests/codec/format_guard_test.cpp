@@ -1,5 +1,6 @@
 // Compressed files written by earlier builds, checked into tests/data with the
-// SHA-256 of their decoded text (format_guards.txt): every build must still
+// SHA-256 of their decoded text (format_guards.txt: plain streams;
+// member_guards.txt: members with version-1 trailers): every build must still
 // decode each of them to exactly that text, in-process and through tav_d.  A
 // failure here means files that users already have would no longer decode.
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "container_io.h"
+#include "member_decode.h"
 #include "sha256.h"
 
 namespace tav::test {
@@ -26,8 +28,8 @@ struct Guard {
   std::string name;
 };
 
-std::vector<Guard> read_manifest() {
-  std::ifstream f(std::string(TAV_TEST_DATA_DIR) + "/format_guards.txt");
+std::vector<Guard> read_manifest(const char* name = "format_guards.txt") {
+  std::ifstream f(std::string(TAV_TEST_DATA_DIR) + "/" + name);
   std::vector<Guard> guards;
   std::string line;
   while (std::getline(f, line)) {
@@ -68,11 +70,31 @@ TEST(FormatGuards, OldFilesStillDecode) {
   }
 }
 
+TEST(FormatGuards, OldMembersStillDecodeAndCheck) {
+  ASSERT_TRUE(set_numeric_mode());
+  const std::vector<Guard> guards = read_manifest("member_guards.txt");
+  ASSERT_GE(guards.size(), 2u) << "member_guards.txt is missing or short";
+  for (const Guard& g : guards) {
+    SCOPED_TRACE(g.name);
+    const Bytes file = read_file(std::string(TAV_TEST_DATA_DIR) + "/" + g.name);
+    const FilePlan plan = plan_file(file);
+    ASSERT_FALSE(plan.damage) << describe(plan.damage->fault);
+    EXPECT_TRUE(plan.checked);
+    Bytes text(plan.text_bytes + 1);
+    const FileDecodeResult r = decode_file(file, plan, text.data(), nullptr);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.text_written, g.length);
+    EXPECT_EQ(sha256_hex(text.data(), g.length), g.sha256);
+  }
+}
+
 // The same files through the decoder program: exit status 0 and the text.
 TEST(FormatGuards, DecoderProgramRestoresThem) {
   const fs::path dir = fs::temp_directory_path() / ("tav_guard_" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  for (const Guard& g : read_manifest()) {
+  std::vector<Guard> guards = read_manifest();
+  for (const Guard& g : read_manifest("member_guards.txt")) guards.push_back(g);
+  for (const Guard& g : guards) {
     SCOPED_TRACE(g.name);
     const fs::path out = dir / "out";
     const std::string cmd = std::string("'") + TAV_D_PATH + "' '" + TAV_TEST_DATA_DIR + "/" +

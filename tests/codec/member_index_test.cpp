@@ -22,13 +22,16 @@ using Bytes = std::vector<uint8_t>;
 using Kind = MemberIndex::Kind;
 using F = MemberFault;
 
-// A member with `stream` random stream bytes; its hash is arbitrary.
-Bytes member(uint32_t text_length, size_t stream, uint32_t seed) {
+// A member with `stream` random stream bytes; its hash is arbitrary.  By
+// default a whole run of one member.
+Bytes member(uint32_t text_length, size_t stream, uint32_t seed, uint8_t version = TRAILER_VERSION,
+             uint32_t number = 0, bool last = true) {
   Bytes m(HEADER_BYTES);
   write_header_bytes({text_length, 9, 16}, m.data());
   std::mt19937 rng(seed);
   for (size_t i = 0; i < stream; ++i) m.push_back(static_cast<uint8_t>(rng()));
-  const auto t = write_trailer({0x0123456789ABCDEFull * seed, member_bytes_for_stream(stream), text_length});
+  const auto t = write_trailer(
+      {0x0123456789ABCDEFull * seed, member_bytes_for_stream(stream), text_length, version, number, last});
   m.insert(m.end(), t.begin(), t.end());
   return m;
 }
@@ -49,6 +52,12 @@ void put_le(Bytes& f, size_t at, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// member_bytes of the version-2 trailer at `at`: 32 bits at 16, 8 more at 22.
+void put_member_bytes(Bytes& f, size_t at, uint64_t v) {
+  put_le(f, at + 16, v, 4);
+  f[at + 22] = static_cast<uint8_t>(v >> 32);
+}
+
 // What the index says about a member: where it lies and what its trailer holds.
 auto keys(std::span<const Member> ms) {
   std::vector<std::tuple<uint64_t, uint64_t, uint64_t, uint32_t, uint64_t, uint64_t>> k;
@@ -60,13 +69,19 @@ auto keys(std::span<const Member> ms) {
 
 TEST(MemberTrailer, RoundTripsAndHashesAsXxhsumShowsIt) {
   for (const MemberTrailer t : {MemberTrailer{0, MIN_MEMBER_BYTES, 0},
-                                MemberTrailer{~0ull, 1ull << 40, MAX_TEXT_LENGTH},
-                                MemberTrailer{0x8000000000000001ull, 123456789, 4242}}) {
+                                MemberTrailer{~0ull, MAX_MEMBER_BYTES, MAX_TEXT_LENGTH, 2, ~0u, false},
+                                MemberTrailer{0x8000000000000001ull, 123456789, 4242, 2, 7, true},
+                                MemberTrailer{~0ull, 1ull << 50, MAX_TEXT_LENGTH, 1}}) {
     const TrailerParse p = parse_trailer(write_trailer(t));
     ASSERT_EQ(p.fault, F::none);
     EXPECT_EQ(p.trailer.text_hash, t.text_hash);
     EXPECT_EQ(p.trailer.member_bytes, t.member_bytes);
     EXPECT_EQ(p.trailer.text_length, t.text_length);
+    EXPECT_EQ(p.trailer.version, t.version);
+    if (t.version == 2) {
+      EXPECT_EQ(p.trailer.number, t.number);
+      EXPECT_EQ(p.trailer.last, t.last);
+    }
   }
   // `printf abc | xxhsum -H1` prints 44bc2cf5ad770999: the stored bytes reversed.
   const Bytes abc = {'a', 'b', 'c'};
@@ -83,10 +98,13 @@ TEST(MemberTrailer, RefusesWhatItCannotTrust) {
       {"magic", [](Bytes& t) { t[35] ^= 1; }, F::not_a_trailer},
       {"hash byte", [](Bytes& t) { t[3] ^= 1; }, F::trailer_damaged},
       {"check byte", [](Bytes& t) { t[26] ^= 1; }, F::trailer_damaged},
-      {"version 2", [](Bytes& t) { t[20] = 2; reseal(t, 0); }, F::trailer_unsupported},
-      {"a flag", [](Bytes& t) { t[21] = 1; reseal(t, 0); }, F::trailer_unsupported},
-      {"text 2^31", [](Bytes& t) { put_le(t, 16, 1u << 31, 4); reseal(t, 0); }, F::text_too_long},
-      {"member 0", [](Bytes& t) { put_le(t, 8, 0, 8); reseal(t, 0); }, F::member_too_small},
+      {"version 3", [](Bytes& t) { t[20] = 3; reseal(t, 0); }, F::trailer_unsupported},
+      {"version 0", [](Bytes& t) { t[20] = 0; reseal(t, 0); }, F::trailer_unsupported},
+      {"an unknown flag", [](Bytes& t) { t[21] |= 0x80; reseal(t, 0); }, F::trailer_unsupported},
+      {"reserved byte", [](Bytes& t) { t[23] = 1; reseal(t, 0); }, F::trailer_unsupported},
+      {"version 1 with a flag", [](Bytes& t) { t[20] = 1; reseal(t, 0); }, F::trailer_unsupported},
+      {"text 2^31", [](Bytes& t) { put_le(t, 8, 1u << 31, 4); reseal(t, 0); }, F::text_too_long},
+      {"member 0", [](Bytes& t) { put_member_bytes(t, 0, 0); reseal(t, 0); }, F::member_too_small},
       {"cut in magic", [](Bytes& t) { t.resize(30); }, F::trailer_cut_short},
       {"cut in fields", [](Bytes& t) { t.resize(20); }, F::not_a_trailer},
   };
@@ -181,24 +199,67 @@ TEST(MemberIndex, EveryTruncationIsFoundOrAShorterFile) {
   EXPECT_EQ(counts[int(Kind::damaged)], int(good.size() - (end1 - 8) - 2));
 }
 
+// Members numbered within their run, the last flagged: anything but whole
+// runs one after another is refused where the run breaks.
+TEST(MemberIndex, RunsMustBeWhole) {
+  // Member k of a run of n (seed s): a distinct stream for each.
+  const auto m = [](uint32_t k, uint32_t n, uint32_t s = 1) { return member(10 * k, 8 + k, s * 10 + k, 2, k, k + 1 == n); };
+  const auto v1 = [](uint32_t seed) { return member(5, 9, seed, 1); };
+  const struct {
+    const char* what;
+    std::vector<Bytes> parts;
+    F fault;           // none: the file is whole
+    int fault_member;  // where: the index of the member that breaks it, -1 the end of the file
+  } cases[] = {
+      {"one run", {m(0, 3), m(1, 3), m(2, 3)}, F::none, 0},
+      {"two runs", {m(0, 2), m(1, 2), m(0, 3, 2), m(1, 3, 2), m(2, 3, 2)}, F::none, 0},
+      {"old members around a run", {v1(1), m(0, 2), m(1, 2), v1(2)}, F::none, 0},
+      {"cut after a member", {m(0, 3), m(1, 3)}, F::run_cut_short, -1},
+      {"cut, then another run", {m(0, 3), m(1, 3), m(0, 1, 2)}, F::run_cut_short, 2},
+      {"cut, then an old member", {m(0, 3), v1(1)}, F::run_cut_short, 1},
+      {"first member dropped", {m(1, 3), m(2, 3)}, F::member_out_of_order, 0},
+      {"middle member dropped", {m(0, 3), m(2, 3)}, F::member_out_of_order, 1},
+      {"member repeated", {m(0, 3), m(1, 3), m(1, 3), m(2, 3)}, F::member_out_of_order, 2},
+      {"members swapped", {m(0, 3), m(2, 3), m(1, 3)}, F::member_out_of_order, 1},
+  };
+  for (const auto& c : cases) {
+    Bytes file;
+    std::vector<uint64_t> starts;
+    for (const Bytes& p : c.parts) {
+      starts.push_back(file.size());
+      file.insert(file.end(), p.begin(), p.end());
+    }
+    const MemberIndex idx = index_members(file);
+    if (c.fault == F::none) {
+      EXPECT_EQ(idx.kind, Kind::members) << c.what;
+      EXPECT_EQ(idx.members.size(), c.parts.size()) << c.what;
+      continue;
+    }
+    ASSERT_EQ(idx.kind, Kind::damaged) << c.what;
+    EXPECT_EQ(idx.damage.fault, c.fault) << c.what;
+    EXPECT_EQ(idx.damage.offset, c.fault_member < 0 ? file.size() : starts[c.fault_member]) << c.what;
+    EXPECT_EQ(index_members(file, false).kind, Kind::members) << c.what;  // each member is intact
+  }
+}
+
 TEST(MemberIndex, HostileMemberSizes) {
   Bytes two = member(100, 40, 1);
   const Bytes second = member(77, 61, 3);
   two.insert(two.end(), second.begin(), second.end());
-  const size_t size_at = two.size() - TRAILER_BYTES + 8;
+  const size_t trailer_at = two.size() - TRAILER_BYTES;
   const struct {
     uint64_t member_bytes;
     F fault;  // none: some fault, whichever the bytes it lands on give
   } cases[] = {
       {0, F::member_too_small},          {MIN_MEMBER_BYTES - 1, F::member_too_small},
-      {~0ull, F::member_before_start},   {two.size() + 1, F::member_before_start},
+      {MAX_MEMBER_BYTES, F::member_before_start},   {two.size() + 1, F::member_before_start},
       {two.size(), F::text_length_mismatch},  // swallows the first member
       {second.size() - 1, F::none},     {second.size() + 20, F::none},  // overlapping
   };
   for (const auto& c : cases) {
     Bytes f = two;
-    put_le(f, size_at, c.member_bytes, 8);
-    reseal(f, two.size() - TRAILER_BYTES);
+    put_member_bytes(f, trailer_at, c.member_bytes);
+    reseal(f, trailer_at);
     const MemberIndex idx = index_members(f);
     ASSERT_EQ(idx.kind, Kind::damaged) << c.member_bytes;
     if (c.fault != F::none) {

@@ -95,16 +95,21 @@ TEST(LibList, MembersFromTrailersAndPlainFiles) {
   EXPECT_EQ(offset, file.size());
   EXPECT_NE(m[0].text_hash, m[1].text_hash);
 
-  // A plain file of an earlier build: one unchecked member, 6000 bytes at order 3.
+  // A plain file of an earlier build carries no check: refused unless asked
+  // for, then one unchecked member, 6000 bytes at order 3.
   std::ifstream f(std::string(TAV_DATA_DIR) + "/english_o3.tav", std::ios::binary);
   const Bytes plain((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  ASSERT_EQ(tav_list(plain.data(), plain.size(), m, 3, &count), TAV_OK);
-  ASSERT_EQ(count, 1u);
-  EXPECT_EQ(m[0].checked, 0);
-  EXPECT_EQ(m[0].text_bytes, 6000u);
-  EXPECT_EQ(m[0].order, 3u);
-  EXPECT_EQ(m[0].compressed_bytes, plain.size());
-  EXPECT_EQ(decompress(plain).size(), 6000u);
+  EXPECT_EQ(tav_list(plain.data(), plain.size(), m, 3, &count), TAV_ERROR_DAMAGED);
+  Bytes text6k(6000);
+  size_t n = 0;
+  EXPECT_EQ(tav_decompress(plain.data(), plain.size(), text6k.data(), text6k.size(), &n), TAV_ERROR_DAMAGED);
+  tav_dctx* d = tav_dctx_create();
+  ASSERT_EQ(tav_dctx_set(d, TAV_PARAM_PLAIN, 1), TAV_OK);
+  EXPECT_EQ(tav_decompress_dctx(d, plain.data(), plain.size(), text6k.data(), text6k.size(), &n), TAV_OK);
+  EXPECT_EQ(n, 6000u);
+  // Even so, a file shorter than a header is damaged.
+  EXPECT_EQ(tav_decompress_dctx(d, plain.data(), 5, text6k.data(), text6k.size(), &n), TAV_ERROR_DAMAGED);
+  tav_dctx_free(d);
 }
 
 TEST(LibCosts, SumIsTheStreamTavEWrites) {
