@@ -190,14 +190,29 @@ int main(int argc, char** argv) {
       usage("tav_costs failed");
     }
     double in_full = 0, replaced = 0, alone = 0;
+    // By reference length: how many, the bytes they replace, what those
+    // bytes cost the model in the whole text, and their section bytes.
+    const uint64_t edges[] = {32, 64, 128, 256, 512, 1024, 4096, UINT64_MAX};
+    struct Bin { uint64_t refs = 0, bytes = 0, section = 0; double bits = 0; } bins[7];
+    auto varint_bytes = [](uint64_t v) { uint64_t n = 1; while (v >= 0x80) { v >>= 7; ++n; } return n; };
     uint64_t at = 0;
     for (size_t i = 0; i < out.size(); ++i) {
-      uint64_t p = at;
+      uint64_t p = at, prev = 0;
       for (auto& r : out[i].references) {
         for (uint64_t k = 0; k < r.literals; ++k) in_full += full[p + k];
         p += r.literals;
-        for (uint64_t k = 0; k < r.length; ++k) replaced += full[p + k];
+        double bits = 0;
+        for (uint64_t k = 0; k < r.length; ++k) bits += full[p + k];
+        replaced += bits;
         p += r.length;
+        int b = 0;
+        while (r.length >= edges[b + 1]) ++b;
+        bins[b].refs++;
+        bins[b].bytes += r.length;
+        bins[b].bits += bits;
+        bins[b].section += varint_bytes(r.literals) + varint_bytes(r.distance == prev ? 0 : r.distance) +
+                           varint_bytes(r.length);
+        prev = r.distance;
       }
       for (; p < at + blocks[i].size(); ++p) in_full += full[p];
       at += blocks[i].size();
@@ -209,6 +224,13 @@ int main(int argc, char** argv) {
         "text, their section %llu\n",
         costs_order, (in_full + replaced) / 8, in_full / 8, alone / 8, 100.0 * (alone - in_full) / in_full,
         replaced / 8, (unsigned long long)section_bytes);
+    for (int b = 0; b < 7; ++b) {
+      if (!bins[b].refs) continue;
+      std::printf("  length %llu..: refs %llu bytes %llu cost in whole text %.0f bytes (%.3f bits/byte), section %llu bytes\n",
+                  (unsigned long long)edges[b], (unsigned long long)bins[b].refs,
+                  (unsigned long long)bins[b].bytes, bins[b].bits / 8, bins[b].bits / bins[b].bytes,
+                  (unsigned long long)bins[b].section);
+    }
   }
   return same ? 0 : 2;
 }

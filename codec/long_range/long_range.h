@@ -59,10 +59,15 @@
 // literals plus the lengths; a varint cut short or over 10 bytes; bytes
 // after the last reference.
 //
-// Memory: the encoder holds its window plus the current block (and up to a
-// quarter of the window more between trims) and its table, 4 bytes per
-// slot, 2^table_log slots (memory_bytes() says); the decoder holds the
-// window plus the block being rebuilt.
+// Memory, stated: the encoder holds its history (the window before the
+// block, the block, and up to max(window / 4, 1 MiB) more between trims)
+// and its table of 2^table_log slots of 4 bytes (by default one slot per
+// anchor of a full window, rounded up to a power of two, 2^12 .. 2^26 slots:
+// at most 256 MiB; a 100 MiB window at the default rate takes 16 MiB); the
+// chunk method 24 bytes per slot.  memory_bytes() says what it holds.  The
+// decoder holds the window, the block being rebuilt and the same slack.
+// The encoder keeps positions in 32 bits: its window is 1 .. 2^32 - 1 bytes
+// (the format allows up to 2^40).
 #pragma once
 
 #include <cstdint>
@@ -82,9 +87,11 @@ enum class LongRangeMethod {
 struct LongRangeSettings {
   uint64_t window_bytes = uint64_t{1} << 31;  // how far back a reference may point
   LongRangeMethod method = LongRangeMethod::anchors;
-  uint32_t min_match = 64;   // shortest reference, bytes
+  // The defaults are the measured choice (bench/long_range/RESULTS.md):
+  // references under ~100 bytes cost more section than the model saves.
+  uint32_t min_match = 128;  // shortest reference, bytes
   uint32_t hash_bytes = 32;  // anchors: bytes hashed and compared at an anchor (<= min_match)
-  uint32_t anchor_log = 4;   // anchors: one position in 2^anchor_log is an anchor, on average
+  uint32_t anchor_log = 5;   // anchors: one position in 2^anchor_log is an anchor, on average
   uint32_t chunk_log = 13;   // chunks: average chunk of 2^chunk_log bytes (min a quarter, max 8x)
   bool chunk_extend = false; // chunks: extend a duplicate chunk byte by byte both ways
   uint32_t table_log = 0;    // index slots = 2^table_log; 0: sized from the window (at most 2^26)
