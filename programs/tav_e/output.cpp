@@ -42,8 +42,8 @@ int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputF
   return -1;
 }
 
-int commit_output(const Options& opt, Sink& sink, mode_t mode) {
-  const int err = sink.commit(mode);
+int commit_output(const Options& opt, Sink& sink, const struct stat& source) {
+  const int err = sink.commit(source);
   if (err == 0) return -1;
   if (err == EEXIST)  // another run created the output since open_output()
     std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
