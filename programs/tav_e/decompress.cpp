@@ -142,6 +142,7 @@ void list_members(const Compressed& c) {
 }  // namespace
 
 int decompress(const Options& opt) {
+  if (const int status = check_stdout(opt, nullptr); status >= 0) return status;
   Compressed c;
   if (const int status = read_compressed(opt.input, c); status >= 0) return status;
   if (const int status = check_plan(c); status >= 0) return status;

@@ -1,6 +1,6 @@
 // What tav_e and tav_d leave at their output: a failed write behind a
-// symbolic link, and the owner, permission bits and times the output takes
-// from its source.
+// symbolic link, a standard output that is the input, and the owner,
+// permission bits and times the output takes from its source.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -94,6 +94,32 @@ TEST_F(ProgramOutputs, FailedWriteLeavesTheLinkedFileAsItWas) {
     EXPECT_EQ(std::distance(fs::directory_iterator(path("keep")), {}), 1) << command;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 5) << command;
     fs::remove(path("link"));
+  }
+}
+
+// Standard output that is the input, named or standard input, is refused
+// before anything is read: neither file changes.
+TEST_F(ProgramOutputs, StandardOutputThatIsTheInputIsRefused) {
+  spit(path("a.txt"), text().substr(0, 20000));
+  ASSERT_EQ(shell("$E -q a.txt -o x.tav").status, 0);
+  const std::string a = slurp(path("a.txt")), x = slurp(path("x.tav"));
+  const struct {
+    const char* command;
+    const char* name;
+  } cases[] = {
+      {"$E -qc -T1 --block-size 1K a.txt >> a.txt", "a.txt"},
+      {"$E -qf -o - a.txt >> a.txt", "a.txt"},
+      {"$E -q < a.txt >> a.txt", "(stdin)"},
+      {"$E -qdc x.tav >> x.tav", "x.tav"},
+      {"$E -qd < x.tav 1<> x.tav", "(stdin)"},
+  };
+  for (const auto& c : cases) {
+    // Without the check the first one reads its own output for ever.
+    const Result r = shell(std::string("timeout 10 ") + c.command);
+    EXPECT_EQ(r.status, 1) << c.command;
+    EXPECT_EQ(r.err, std::string("tav_e: ") + c.name + ": the output is the input itself\n") << c.command;
+    EXPECT_EQ(slurp(path("a.txt")), a) << c.command;
+    EXPECT_EQ(slurp(path("x.tav")), x) << c.command;
   }
 }
 
