@@ -89,7 +89,7 @@ TEST_F(ProgramOutputs, FailedWriteLeavesTheLinkedFileAsItWas) {
     const Result r = shell(std::string("trap '' XFSZ; ulimit -f 128; ") + command);
     EXPECT_EQ(r.status, 1) << command;
     EXPECT_NE(r.err.find("link: cannot write: File too large\n"), std::string::npos) << command << ": " << r.err;
-    EXPECT_EQ(slurp(path("keep/real")), "old") << command;
+    EXPECT_TRUE(slurp(path("keep/real")) == "old") << command;
     EXPECT_TRUE(fs::is_symlink(path("link"))) << command;
     EXPECT_EQ(std::distance(fs::directory_iterator(path("keep")), {}), 1) << command;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 5) << command;
@@ -118,8 +118,7 @@ TEST_F(ProgramOutputs, StandardOutputThatIsTheInputIsRefused) {
     const Result r = shell(std::string("timeout 10 ") + c.command);
     EXPECT_EQ(r.status, 1) << c.command;
     EXPECT_EQ(r.err, std::string("tav_e: ") + c.name + ": the output is the input itself\n") << c.command;
-    EXPECT_EQ(slurp(path("a.txt")), a) << c.command;
-    EXPECT_EQ(slurp(path("x.tav")), x) << c.command;
+    EXPECT_TRUE(slurp(path("a.txt")) == a && slurp(path("x.tav")) == x) << c.command;
   }
 }
 
