@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "tool_error.h"
 
@@ -12,58 +13,61 @@ namespace {
 // Large stream buffers: the tools are limited by the number of library
 // calls, not by the disk.
 constexpr std::size_t STREAM_BUFFER = 1 << 20;
+
+std::string reason(int err) { return std::strerror(err); }
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
-  if (file_ == nullptr) throw ToolError(path_, "cannot open for reading: " + errno_reason());
-  std::setvbuf(file_, nullptr, _IOFBF, STREAM_BUFFER);
+InputFile::InputFile(const std::string& path) : path_(path) {
+  if (const int err = file_.open(path); err != 0)
+    throw ToolError(path_, err == EISDIR ? "read error: " + reason(err) : "cannot open for reading: " + reason(err));
+  stream_ = file_.stream();
+  if (stream_ == nullptr) throw ToolError(path_, "cannot open for reading: " + errno_reason());
+  std::setvbuf(stream_, nullptr, _IOFBF, STREAM_BUFFER);
 }
 
-InputFile::~InputFile() { std::fclose(file_); }
-
 std::size_t InputFile::read(std::span<std::uint8_t> buffer) {
-  const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file_);
-  if (got < buffer.size() && std::ferror(file_)) throw ToolError(path_, "read error: " + errno_reason());
+  const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), stream_);
+  if (got < buffer.size() && std::ferror(stream_)) throw ToolError(path_, "read error: " + errno_reason());
   return got;
 }
 
 void InputFile::rewind() {
-  if (std::fseek(file_, 0, SEEK_SET) != 0)
+  if (std::fseek(stream_, 0, SEEK_SET) != 0)
     throw ToolError(path_, "cannot go back to the start for a second pass: " + errno_reason());
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
-  if (file_ == nullptr) throw ToolError(path_, "cannot create: " + errno_reason());
-  std::setvbuf(file_, nullptr, _IOFBF, STREAM_BUFFER);
-}
-
-OutputFile::~OutputFile() {
-  if (file_ != nullptr) std::fclose(file_);
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  // An interrupt removes a named temporary, where the file system has no
+  // unnamed ones.
+  catch_fatal_signals();
+  if (const int err = file_.open(path, true); err != 0) throw ToolError(path_, "cannot create: " + reason(err));
+  // A regular file reached through /dev/stdout is written in place, from its
+  // start, as the shell's redirection asked.
+  if (file_.in_place_regular())
+    if (const int err = file_.rewrite(nullptr, 0); err != 0) throw ToolError(path_, "write error: " + reason(err));
+  stream_ = file_.stream();
+  if (stream_ == nullptr) throw ToolError(path_, "cannot create: " + errno_reason());
+  std::setvbuf(stream_, nullptr, _IOFBF, STREAM_BUFFER);
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size())
     throw ToolError(path_, "write error: " + errno_reason());
 }
 
 void OutputFile::close() {
-  std::FILE* const file = file_;
-  file_ = nullptr;
   // fflush first so that the reason is the one of the failed write, not of
-  // the close.
-  const bool flushed = std::fflush(file) == 0;
-  const std::string reason = flushed ? std::string() : errno_reason();
-  const bool closed = std::fclose(file) == 0;
-  if (!flushed) throw ToolError(path_, "write error: " + reason);
-  if (!closed) throw ToolError(path_, "close failed: " + errno_reason());
+  // putting the file in place.
+  if (std::fflush(stream_) != 0) throw ToolError(path_, "write error: " + errno_reason());
+  if (const int err = file_.commit(); err != 0) throw ToolError(path_, "close failed: " + reason(err));
 }
 
 void refuse_same_file(const std::string& input, const std::string& output) {
   struct stat in {}, out {};
   if (::stat(input.c_str(), &in) != 0 || ::stat(output.c_str(), &out) != 0) return;
   // Character devices such as /dev/null may stand on both sides harmlessly.
-  if (S_ISREG(in.st_mode) && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+  if (same_regular_file(in, out))
     throw ToolError(output, "is the same file as the input " + input + "; refusing to overwrite it");
 }
 

@@ -1,8 +1,11 @@
-// Checked binary file streams for the text tools.
+// Checked binary file streams for the text tools, over the file handling
+// they share with tav_e and tav_d (programs/files).
 //
-// Every open, read, seek, write and close is checked; a failure throws
-// ToolError naming the file and the reason.  The streams move data in blocks
-// so that the byte-at-a-time tools keep up with the disk.
+// Every open, read, seek, write and commit is checked; a failure throws
+// ToolError naming the file and the reason.  An output is written beside
+// its name and put there only once complete, so a failed run leaves an
+// existing file as it was and no partial one.  The streams move data in
+// blocks so that the byte-at-a-time tools keep up with the disk.
 #pragma once
 
 #include <cstddef>
@@ -11,13 +14,16 @@
 #include <span>
 #include <string>
 
+#include "input_file.h"
+#include "output_file.h"
+
 namespace tav::tools {
 
 class InputFile {
  public:
-  // Opens `path` for binary reading.
+  // Opens `path` for binary reading; a directory is refused as a failed
+  // read, as the streaming tools have always reported it.
   explicit InputFile(const std::string& path);
-  ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
@@ -30,32 +36,35 @@ class InputFile {
 
  private:
   std::string path_;
-  std::FILE* file_;
+  tav::InputFile file_;
+  std::FILE* stream_ = nullptr;
 };
 
 class OutputFile {
  public:
-  // Creates or truncates `path` for binary writing.
+  // Prepares `path` for the result (tav::OutputFile, replacing an existing
+  // file once the result is complete).  A device, a FIFO or /dev/stdout is
+  // written through its name.
   explicit OutputFile(const std::string& path);
-  // Closes without checking if close() was not called; only for unwinding
-  // after another failure has already been reported.
-  ~OutputFile();
+  // A result that was not closed is dropped: the path stays as it was.
+  ~OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   void write(std::span<const std::uint8_t> bytes);
-  // Flushes and closes, reporting a failure of either.  Call once, after the
-  // last write.
+  // Flushes and puts the result at its path, reporting a failure of either.
+  // Call once, after the last write.
   void close();
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
-  std::FILE* file_;
+  tav::OutputFile file_;
+  std::FILE* stream_ = nullptr;
 };
 
-// Throws when `output` names the same existing file as `input`: opening the
-// output would truncate the input before it is read.
+// Throws when `output` names the same existing file as `input`: the output
+// would replace the input before it is read.
 void refuse_same_file(const std::string& input, const std::string& output);
 
 }  // namespace tav::tools

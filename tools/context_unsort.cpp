@@ -1,6 +1,5 @@
 // context_unsort [INPUT [OUTPUT]]: rebuilds lines of text from context-sorted
 // INPUT ("english.out") into OUTPUT ("english.unp").
-#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -20,18 +19,12 @@ int main(int argc, char** argv) {
     run.working_on(input_path);
     refuse_same_file(input_path, output_path);
     const LoadedFile sorted = load_file(input_path);
-    // The output is created only once the input is known to be readable and
-    // there is room for the successor table.
-    std::unique_ptr<OutputFile> output;
+    OutputFile output(output_path);
     try {
-      unsort_context_text(sorted.bytes(), [&](std::span<const std::uint8_t> piece) {
-        if (!output) output = std::make_unique<OutputFile>(output_path);
-        output->write(piece);
-      });
+      unsort_context_text(sorted.bytes(), [&](std::span<const std::uint8_t> piece) { output.write(piece); });
     } catch (const std::bad_alloc&) {
       throw ToolError(input_path, "not enough memory to rebuild " + std::to_string(sorted.length) + " bytes");
     }
-    if (!output) output = std::make_unique<OutputFile>(output_path);
-    output->close();
+    output.close();
   });
 }

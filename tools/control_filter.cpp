@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
     refuse_same_file(input_path, output_path);
     std::vector<std::uint8_t> block(1 << 18), out;
 
-    // Count before creating the output, so that an input that cannot be read
-    // or read twice leaves an existing output untouched.
+    // The filter needs the count before its first byte.
     std::uint64_t control_count = 0;
     while (const std::size_t got = input.read(block)) control_count += count_control_bytes({block.data(), got});
     input.rewind();

@@ -11,16 +11,12 @@
 #include <cstring>
 #include <new>
 
+#include "input_file.h"
 #include "tool_error.h"
 
 namespace tav::tools {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::unique_ptr<std::uint8_t[]> allocate(const std::string& path, std::size_t length) {
   try {
@@ -53,8 +49,8 @@ void report_truncation_of(const std::string& path) {
 
 // Maps `length` (> 0) bytes of the open file read-only; null where the file
 // cannot be mapped.
-const std::uint8_t* map_file(std::FILE* f, const std::string& path, std::size_t length) {
-  void* p = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(f), 0);
+const std::uint8_t* map_file(int fd, const std::string& path, std::size_t length) {
+  void* p = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   if (p == MAP_FAILED) return nullptr;
   report_truncation_of(path);
   return static_cast<const std::uint8_t*>(p);
@@ -101,25 +97,27 @@ LoadedFile load_stream(std::FILE* f, const std::string& path) {
 }  // namespace
 
 LoadedFile load_file(const std::string& path) {
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) throw ToolError(path, "cannot open for reading: " + errno_reason());
-  struct stat st {};
-  if (::fstat(fileno(f.get()), &st) != 0) throw ToolError(path, "cannot inspect: " + errno_reason());
-  if (S_ISDIR(st.st_mode)) throw ToolError(path, "is a directory");
-  if (!S_ISREG(st.st_mode)) return load_stream(f.get(), path);
+  tav::InputFile in;
+  if (const int err = in.open(path); err != 0) {
+    if (err == EISDIR) throw ToolError(path, "is a directory");
+    throw ToolError(path, std::string("cannot open for reading: ") + std::strerror(err));
+  }
+  std::FILE* const f = in.stream();
+  if (f == nullptr) throw ToolError(path, "cannot open for reading: " + errno_reason());
+  if (!in.regular()) return load_stream(f, path);
 
   LoadedFile file;
-  file.length = static_cast<std::size_t>(st.st_size);
+  file.length = static_cast<std::size_t>(in.status().st_size);
   if (file.length == 0) return file;
-  if (const std::uint8_t* mapped = map_file(f.get(), path, file.length)) {
+  if (const std::uint8_t* mapped = map_file(in.fd(), path, file.length)) {
     file.data = {mapped, ReleaseLoadedBytes{file.length}};
     return file;
   }
   auto buffer = allocate(path, file.length);
-  const std::size_t got = read_fully(f.get(), path, buffer.get(), file.length);
+  const std::size_t got = read_fully(f, path, buffer.get(), file.length);
   if (got != file.length) throw ToolError(path, "file shrank while being read");
   std::uint8_t extra;
-  if (std::fread(&extra, 1, 1, f.get()) != 0) throw ToolError(path, "file grew while being read");
+  if (std::fread(&extra, 1, 1, f) != 0) throw ToolError(path, "file grew while being read");
   file.data.reset(buffer.release());
   return file;
 }

@@ -17,17 +17,13 @@ int line_numbering_main(int argc, char** argv, DigitOrder order) {
     run.working_on(input_path);
     InputFile input(input_path);
     refuse_same_file(input_path, output_path);
+    OutputFile output(output_path);
     LineTagger tagger(order);
     std::vector<std::uint8_t> block(1 << 18), out;
-    // The first read comes before the output is created, so that an input
-    // that opens but cannot be read (a directory) leaves the output untouched.
-    std::size_t got = input.read(block);
-    OutputFile output(output_path);
-    while (got != 0) {
+    while (const std::size_t got = input.read(block)) {
       out.clear();
       tagger.process({block.data(), got}, out);
       output.write(out);
-      got = input.read(block);
     }
     output.close();
   });

@@ -1,7 +1,9 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +55,81 @@ int write_fully(int fd, const uint8_t* data, size_t size) {
   return 0;
 }
 
+// The links of /proc (/proc/self/fd/N, and /dev/stdout and /dev/fd/N, which
+// lead there) name open files, which may be pipes or terminals, or files
+// another program opened: they are written through, never replaced.
+bool in_proc(const std::string& directory) {
+  struct statfs fs {};
+  return ::statfs(directory.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// What the symbolic link `link` holds.  Returns 0 or an errno value.
+int read_link(const std::string& link, std::string& text) {
+  for (size_t size = 256;; size *= 2) {
+    text.resize(size);
+    const ssize_t n = ::readlink(link.c_str(), text.data(), size);
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) < size) {
+      text.resize(static_cast<size_t>(n));
+      return 0;
+    }
+  }
+}
+
+// Follows the symbolic links that `path` ends with: `target` receives the
+// name the last one gives (which may not exist), or `path` itself when it
+// names no link.  `through_proc` is set instead when a link lives in /proc.
+// Returns 0 or an errno value.
+int follow_links(const std::string& path, std::string& target, bool& through_proc) {
+  std::string name = path;
+  for (int hops = 0; hops <= 40; ++hops) {
+    struct stat st {};
+    // A name that cannot be examined is left to the caller, which says why.
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target = name;
+      return 0;
+    }
+    const std::string directory = directory_of(name);
+    if (in_proc(directory)) {
+      through_proc = true;
+      return 0;
+    }
+    std::string text;
+    if (const int err = read_link(name, text); err != 0) return err;
+    name = text.starts_with('/') ? text : directory + "/" + text;
+  }
+  return ELOOP;
+}
+
+// Gives the file open on `fd` the attributes of `source`, as gzip and xz
+// give them: owner and group where they can be copied (root; anyone for a
+// group they belong to), the permission bits, and with `times` the access
+// and modification times.  The setuid, setgid and sticky bits stay only
+// with the owner and group they were set for; a group that cannot be copied
+// gets no more than the others may have, so no one reads the copy who could
+// not read the source.  For a source that is no regular file (a pipe, a
+// terminal), 0666 less the umask and nothing more.  Returns 0 or an errno
+// value.
+int give_attributes(int fd, const struct stat* source, bool times) {
+  if (source == nullptr || !S_ISREG(source->st_mode))
+    return ::fchmod(fd, default_file_mode()) == 0 ? 0 : errno;
+  mode_t mode = source->st_mode & 07777;
+  const bool owner = ::fchown(fd, source->st_uid, source->st_gid) == 0;
+  const bool group = owner || ::fchown(fd, static_cast<uid_t>(-1), source->st_gid) == 0;
+  if (!owner) mode &= ~mode_t{S_ISUID | S_ISGID | S_ISVTX};
+  if (!group) {
+    const mode_t shared = (mode >> 3) & mode & 07;
+    mode = (mode & 0700) | (shared << 3) | shared;
+  }
+  if (::fchmod(fd, mode) != 0) return errno;
+  // The copy is made; a file system that keeps no times costs it nothing.
+  if (times) {
+    const struct timespec at[2] = {source->st_atim, source->st_mtim};
+    ::futimens(fd, at);
+  }
+  return 0;
+}
+
 // Renames without replacing: the rename itself fails with EEXIST.  Where the
 // filesystem lacks RENAME_NOREPLACE, link+unlink gives the same guarantee.
 int rename_no_replace(const char* from, const char* to) {
@@ -67,27 +144,30 @@ int rename_no_replace(const char* from, const char* to) {
 
 int OutputFile::open(const std::string& path, bool replace) {
   discard();
-  path_ = path;
   replace_ = replace;
-  struct stat lst {};
-  if (::lstat(path.c_str(), &lst) != 0) {
-    if (errno != ENOENT) return errno;
-    return open_temporary(path);
+  bool through_proc = false;
+  if (const int err = follow_links(path, target_, through_proc); err != 0) return err;
+  if (through_proc) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return EISDIR;
+      existed_ = S_ISREG(st.st_mode);
+      if (existed_ && !replace) return EEXIST;
+    }
+    return open_in_place(path);
   }
-  if (S_ISDIR(lst.st_mode)) return EISDIR;
-  if (S_ISREG(lst.st_mode)) {
-    existed_ = true;
-    if (!replace) return EEXIST;
-    return open_temporary(path);
-  }
-  // A symlink, a device, a FIFO, a socket: through the path, in place.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    existed_ = S_ISREG(st.st_mode);
-    if (existed_ && !replace) return EEXIST;
+  if (::lstat(target_.c_str(), &st) != 0) {
+    if (errno != ENOENT) return errno;
+    return open_temporary();
   }
-  return open_in_place(path);
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  // A device, a FIFO, a socket: through the path, in place.
+  if (!S_ISREG(st.st_mode)) return open_in_place(path);
+  existed_ = true;
+  replaced_ = st;
+  if (!replace) return EEXIST;
+  return open_temporary();
 }
 
 int OutputFile::open_in_place(const std::string& path) {
@@ -97,13 +177,13 @@ int OutputFile::open_in_place(const std::string& path) {
   return 0;
 }
 
-int OutputFile::open_temporary(const std::string& path) {
-  fd_ = ::open(directory_of(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+int OutputFile::open_temporary() {
+  fd_ = ::open(directory_of(target_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd_ >= 0) return 0;
   // Old kernels report a missing O_TMPFILE as EISDIR, filesystems without it
   // as EOPNOTSUPP: fall back to a named file.  Other errors are the path's.
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-  const std::string pattern = path + ".XXXXXX";
+  const std::string pattern = target_ + ".XXXXXX";
   if (pattern.size() >= sizeof g_temp_name) return ENAMETOOLONG;
   std::memcpy(g_temp_name, pattern.c_str(), pattern.size() + 1);
   fd_ = ::mkostemp(g_temp_name, O_CLOEXEC);
@@ -152,26 +232,33 @@ int OutputFile::close_stream() {
 // The named temporary goes to the path: renamed over it, or renamed only if
 // the path is still free.
 int OutputFile::place_named() {
-  const int err = replace_ ? (std::rename(temp_name_.c_str(), path_.c_str()) == 0 ? 0 : errno)
-                           : rename_no_replace(temp_name_.c_str(), path_.c_str());
+  const int err = replace_ ? (std::rename(temp_name_.c_str(), target_.c_str()) == 0 ? 0 : errno)
+                           : rename_no_replace(temp_name_.c_str(), target_.c_str());
   if (err != 0) return err;
   g_temp_name[0] = '\0';
   temp_name_.clear();
   return 0;
 }
 
-int OutputFile::commit(mode_t mode, bool may_replace) {
+int OutputFile::commit(const struct stat& source, bool may_replace) { return finish(&source, true, may_replace); }
+
+int OutputFile::commit_partial(const struct stat& source) { return finish(&source, false, false); }
+
+int OutputFile::commit() { return finish(existed_ ? &replaced_ : nullptr, false, true); }
+
+int OutputFile::finish(const struct stat* source, bool times, bool may_replace) {
   if (fd_ < 0) return EBADF;
   replace_ = replace_ && may_replace;
   if (f_ != nullptr && std::fflush(f_) != 0) return errno;
   if (in_place_) return close_stream();
-  if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) return errno;
+  if (const int err = give_attributes(fd_, source, times); err != 0) return err;
+  if (::fsync(fd_) != 0) return errno;
   if (!temp_name_.empty()) {
     if (const int err = close_stream(); err != 0) return err;
     return place_named();
   }
   if (!replace_) {
-    if (const int err = link_unnamed(path_); err != 0) return err;
+    if (const int err = link_unnamed(target_); err != 0) return err;
     return close_stream();
   }
   // An unnamed file cannot be renamed: link it under a fresh name first.  That
@@ -179,7 +266,7 @@ int OutputFile::commit(mode_t mode, bool may_replace) {
   // is announced to the handler only once it is ours: a signal in between
   // leaves a stray name rather than removing another process's file.
   for (int attempt = 0;; ++attempt) {
-    const std::string name = random_sibling(path_);
+    const std::string name = random_sibling(target_);
     if (name.size() >= sizeof g_temp_name) return ENAMETOOLONG;
     const int err = link_unnamed(name);
     if (err == 0) {
@@ -203,7 +290,8 @@ void OutputFile::discard() {
   in_place_ = existed_ = false;
 }
 
-std::string write_new_file(const std::string& base, const uint8_t* data, size_t size, mode_t mode) {
+std::string write_new_file(const std::string& base, const uint8_t* data, size_t size,
+                           const struct stat& source) {
   for (int k = 1; k < 100; ++k) {
     const std::string name = k == 1 ? base : base + "." + std::to_string(k);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -212,7 +300,7 @@ std::string write_new_file(const std::string& base, const uint8_t* data, size_t 
       return "";
     }
     int err = write_fully(fd, data, size);
-    if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+    if (err == 0) err = give_attributes(fd, &source, false);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0) return name;
     ::unlink(name.c_str());
@@ -236,6 +324,10 @@ void catch_fatal_signals() {
 
 void remove_temporary_output() {
   if (g_temp_name[0] != '\0') ::unlink(g_temp_name);
+}
+
+bool same_regular_file(const struct stat& a, const struct stat& b) {
+  return S_ISREG(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 bool same_file(int fd, const std::string& path) {

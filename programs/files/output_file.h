@@ -1,27 +1,39 @@
-// The output transaction of tav_d and tav_e: how a result reaches its path
-// without ever destroying what was there before the result is complete.
+// The output transaction of tav_d, tav_e and the text tools: how a result
+// reaches its path without ever destroying what was there before the result
+// is complete.
 //
-// Two kinds of output:
-//  - temporary: the path is absent or a plain regular file.  The result is
-//    written to an unnamed file in the path's directory (O_TMPFILE), so a run
-//    that dies, even by SIGKILL, leaves nothing; where the filesystem has no
-//    unnamed files, to a named "PATH.XXXXXX" that signals and failures remove.
-//    commit() then links it at the path: without `replace` the link itself
-//    refuses an existing file (EEXIST), so two runs racing for one name cannot
-//    both succeed; with `replace` it atomically replaces the old file
-//    (rename), so readers see the old file or the new one, never a mix.
-//  - in place: the path is, or resolves to, anything but a plain regular
-//    file: a device, a FIFO, a terminal, or any symlink (/dev/stdout).  It is
-//    opened through the path and written there; renaming a file over it would
-//    replace the device or the link itself.  It is opened without truncation:
-//    a regular file behind a symlink is truncated only by rewrite(), once the
-//    whole result is known.
+// The path's symbolic links are followed to the name they end at, the
+// target; then there are two kinds of output:
+//  - temporary: the target is absent or a plain regular file.  The result is
+//    written to an unnamed file in the target's directory (O_TMPFILE), so a
+//    run that dies, even by SIGKILL, leaves nothing; where the filesystem has
+//    no unnamed files, to a named "TARGET.XXXXXX" that signals and failures
+//    remove.  commit() then links it at the target: without `replace` the
+//    link itself refuses an existing file (EEXIST), so two runs racing for
+//    one name cannot both succeed; with `replace` it atomically replaces the
+//    old file (rename), so readers see the old file or the new one, never a
+//    mix.  A symbolic link on the way stays as it is and names the new file:
+//    the file it named is replaced whole, never written into.
+//  - in place: the target is a device, a FIFO, a socket or a terminal, or
+//    the path goes through /proc (/dev/stdout, /dev/fd/N), whose links name
+//    open files rather than paths.  It is opened through the path and written
+//    there; renaming a file over it would replace the device itself.  It is
+//    opened without truncation: a regular file reached through /proc is
+//    truncated only by rewrite(), once the whole result is known.
+//
+// The committed file takes its attributes from a source file (the input it
+// was made from) as gzip and xz give them: owner and group where the system
+// lets them be copied, the permission bits, and for a complete result the
+// access and modification times.  The setuid, setgid and sticky bits stay
+// only with the owner they were set for; a group that cannot be copied gets
+// no more than the others may have.  Until then the file is private (0600).
 //
 // Invariants: at most one OutputFile holds a named temporary at a time (the
 // signal handler removes that one); an existing regular file is never touched
 // before commit() or rewrite(); a directory is never an output.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -60,35 +72,47 @@ class OutputFile {
   // `data` from its start.  Returns 0 or an errno value.
   int rewrite(const uint8_t* data, size_t size);
 
-  // Temporary: gives it `mode`, makes it durable and puts it at the path,
-  // replacing an existing file only if open() was told to and `may_replace`
-  // (else EEXIST).  In place: flushes and closes.  Returns 0 or an errno
-  // value; on failure the path holds what it held before.
-  int commit(mode_t mode, bool may_replace = true);
+  // Temporary: gives it the attributes of `source` (a regular file; for
+  // anything else 0666 less the umask and nothing more), makes it durable
+  // and puts it at the target, replacing an existing file only if open() was
+  // told to and `may_replace` (else EEXIST).  In place: flushes and closes,
+  // copying nothing.  Returns 0 or an errno value; on failure the target
+  // holds what it held before.
+  int commit(const struct stat& source, bool may_replace = true);
+  // The same for an incomplete result: never replaces a file, and copies
+  // no times, so that it cannot pass for a complete one.
+  int commit_partial(const struct stat& source);
+  // The same for a result made from no file: it takes the owner, group and
+  // permissions of the file it replaces, or 0666 less the umask.
+  int commit();
 
   // Closes and removes any temporary; the path is as it was.
   void discard();
 
  private:
   int open_in_place(const std::string& path);
-  int open_temporary(const std::string& path);
+  int open_temporary();
   int link_unnamed(const std::string& dest) const;
   int place_named();
   int close_stream();
+  int finish(const struct stat* source, bool times, bool may_replace);
 
-  std::string path_;
+  std::string target_;     // where a temporary goes: the path, its links followed
   std::string temp_name_;  // named temporary, empty for an unnamed one
   std::FILE* f_ = nullptr;
   int fd_ = -1;
   bool in_place_ = false;
   bool existed_ = false;
   bool replace_ = false;
+  struct stat replaced_ {};  // the regular file at the target, when existed_
 };
 
 // Creates `base`, or `base.2`, `base.3`, ... up to `base.99`, whichever does not
-// exist yet (nothing is ever replaced), holding `data` with `mode`.  Returns
-// the name used, or an empty string with errno set.
-std::string write_new_file(const std::string& base, const uint8_t* data, size_t size, mode_t mode);
+// exist yet (nothing is ever replaced), holding `data` with the attributes
+// commit_partial() gives from `source`.  Returns the name used, or an empty
+// string with errno set.
+std::string write_new_file(const std::string& base, const uint8_t* data, size_t size,
+                           const struct stat& source);
 
 // Handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove the named
 // temporary (if any) and then end the process by the same signal.  A signal
@@ -102,6 +126,8 @@ void remove_temporary_output();
 
 // The object open on `fd` is the file that `path` names (device and inode).
 bool same_file(int fd, const std::string& path);
+// Both are one regular file: writing one would change the other.
+bool same_regular_file(const struct stat& a, const struct stat& b);
 
 // 0666 less the umask: the mode of a new file that copies no other file's.
 mode_t default_file_mode();

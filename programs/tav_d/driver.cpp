@@ -12,7 +12,7 @@
 //
 // Arguments after the destination are ignored, as they always were.  The text
 // is decoded into a temporary file (output_file.h) that takes the compressed
-// file's permissions and replaces the destination only once it is complete:
+// file's attributes and replaces the destination only once it is complete:
 // a failed run never destroys an existing file.  The text decoded before a
 // damaged position is kept where nothing was (see keep_partial_text).
 //
@@ -71,10 +71,10 @@ struct Run {
   DecodePlan run_plan;        // threads and node memory of the decoding
   ContainerHeader header;     // of the first member
   std::FILE* in = nullptr;
-  mode_t mode = 0;  // the compressed file's permissions, which the output takes
+  struct stat source {};  // the compressed file, whose attributes the output takes
   OutputFile out;
-  // In place through a symlink to a regular file: its old bytes stay until
-  // the text is complete, so nothing is written while decoding.
+  // In place through /proc (/dev/stdout) to a regular file: its old bytes
+  // stay until the text is complete, so nothing is written while decoding.
   bool deferred = false;
   std::string output_name;
   uint64_t decoded = 0;  // text bytes written; the whole text after a complete run
@@ -150,14 +150,14 @@ int report_damaged_index(const Run& run, const MemberDamage& d) {
 void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
   const uint64_t n = run.decoded;
   if (run.out.in_place() && !run.deferred) {  // a device: the bytes are there already
-    run.out.commit(run.mode);
+    run.out.commit_partial(run.source);
     explain(run.input_name, why);
     return;
   }
   const std::string count = std::to_string(n);
   if (!run.out.existed()) {
     int err = run.deferred ? run.out.rewrite(text, n) : 0;
-    if (err == 0) err = run.out.commit(run.mode, false);
+    if (err == 0) err = run.out.commit_partial(run.source);
     if (err == 0) {
       explain(run.input_name, why + "; the " + count + " bytes before it are in " + run.output_name);
       return;
@@ -168,7 +168,7 @@ void keep_partial_text(Run& run, const uint8_t* text, const std::string& why) {
     }
   }
   run.out.discard();
-  const std::string kept = write_new_file(run.output_name + ".partial", text, n, run.mode);
+  const std::string kept = write_new_file(run.output_name + ".partial", text, n, run.source);
   explain(run.input_name,
           why + "; " + run.output_name + " was left as it was, the " + count + " bytes before it " +
               (kept.empty() ? std::string("are lost: ") + std::strerror(errno) : "are in " + kept));
@@ -269,7 +269,7 @@ int open_compressed(Run& run, const char* name) {
     explain(name, "is a directory");
     return EXIT_USAGE_OR_IO;
   }
-  run.mode = st.st_mode & 07777;
+  run.source = st;
   run.input_name = name;
   if (!read_all_bytes(run.in, run.file)) {
     const int err = errno;
@@ -286,7 +286,7 @@ int open_compressed(Run& run, const char* name) {
 // Puts the complete text at the destination.  Returns an exit status.
 int finish_output(Run& run, const uint8_t* text) {
   int err = run.deferred ? run.out.rewrite(text, run.decoded) : 0;
-  if (err == 0) err = run.out.commit(run.mode);
+  if (err == 0) err = run.out.commit(run.source);
   if (err == 0) return 0;
   std::printf("Cannot write output file.\n");
   explain(run.output_name, std::string("cannot write: ") + std::strerror(err));

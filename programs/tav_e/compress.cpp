@@ -130,7 +130,6 @@ int compress(const Options& opt) {
     std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output_label().c_str(), std::strerror(errno));
     return EXIT_USAGE_OR_IO;
   }
-  const mode_t mode = S_ISREG(in_st.st_mode) ? (in_st.st_mode & 07777) : default_file_mode();
 
   // A regular file says how large it is; a stream does not.
   const bool sized = S_ISREG(in_st.st_mode);
@@ -171,7 +170,7 @@ int compress(const Options& opt) {
   in.reset();
   if (c.failure) return report_failure(opt, *c.failure);
   if (!opt.to_stdout())
-    if (const int status = commit_output(opt, sink, mode); status >= 0) return status;
+    if (const int status = commit_output(opt, sink, in_st); status >= 0) return status;
   if (opt.verbosity != Verbosity::quiet)
     print_report(opt, RunReport{c.text_bytes, c.out_bytes, c.order, c.pages_used, seconds_since(t0), c.members});
   return EXIT_OK;

@@ -133,6 +133,7 @@ void list_members(const Compressed& c) {
 }  // namespace
 
 int decompress(const Options& opt) {
+  if (const int status = check_stdout(opt, nullptr); status >= 0) return status;
   Compressed c;
   if (const int status = read_compressed(opt.input, c); status >= 0) return status;
   if (const int status = check_plan(opt, c); status >= 0) return status;
@@ -151,9 +152,8 @@ int decompress(const Options& opt) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
   });
   if (status != EXIT_OK) return status;
-  const mode_t mode = S_ISREG(c.st.st_mode) ? (c.st.st_mode & 07777) : default_file_mode();
   if (!opt.to_stdout())
-    if (const int committed = commit_output(opt, sink, mode); committed >= 0) return committed;
+    if (const int committed = commit_output(opt, sink, c.st); committed >= 0) return committed;
   if (opt.verbosity == Verbosity::verbose)
     std::fprintf(stderr, "tav_e: %s -> %s: %zu -> %" PRIu64 " bytes, %zu member%s\n", c.label.c_str(),
                  opt.output_label().c_str(), c.bytes.size(), c.plan.file.text_bytes, c.plan.file.members.size(),

@@ -42,8 +42,8 @@ int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputF
   return -1;
 }
 
-int commit_output(const Options& opt, Sink& sink, mode_t mode) {
-  const int err = sink.commit(mode);
+int commit_output(const Options& opt, Sink& sink, const struct stat& source) {
+  const int err = sink.commit(source);
   if (err == 0) return -1;
   if (err == EEXIST)  // another run created the output since open_output()
     std::fprintf(stderr, "tav_e: %s: already exists; use -f to overwrite\n", opt.output.c_str());
@@ -52,8 +52,25 @@ int commit_output(const Options& opt, Sink& sink, mode_t mode) {
   return EXIT_USAGE_OR_IO;
 }
 
+namespace {
+
+// Standard output is the file named as the input, or standard input's.
+bool stdout_is_input(const Options& opt) {
+  struct stat out {}, in {};
+  if (::fstat(STDOUT_FILENO, &out) != 0) return false;
+  const int got = opt.from_stdin() ? ::fstat(STDIN_FILENO, &in) : ::stat(opt.input.c_str(), &in);
+  return got == 0 && same_regular_file(out, in);
+}
+
+}  // namespace
+
 int check_stdout(const Options& opt, const char* what) {
-  if (!opt.to_stdout() || opt.force || !::isatty(STDOUT_FILENO)) return -1;
+  if (!opt.to_stdout()) return -1;
+  if (stdout_is_input(opt)) {
+    std::fprintf(stderr, "tav_e: %s: the output is the input itself\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (what == nullptr || opt.force || !::isatty(STDOUT_FILENO)) return -1;
   std::fprintf(stderr, "tav_e: %s: %s not written to a terminal; use -o FILE, or -f\n",
                opt.input_label().c_str(), what);
   return EXIT_USAGE_OR_IO;

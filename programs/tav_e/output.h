@@ -1,7 +1,7 @@
-// Opening and committing tav_e's named output, shared by compression and
+// Opening and committing tav_e's output, shared by compression and
 // decompression: the checks before any work (the output is not the input, an
 // existing file needs -f, no terminal without -f) and the messages when the
-// result cannot be put in place.  Both return an exit status, or -1 to go on.
+// result cannot be put in place.  Each returns an exit status, or -1 to go on.
 #pragma once
 
 #include <sys/stat.h>
@@ -21,9 +21,13 @@ namespace tav {
 int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputFile& out,
                 const char* what);
 
-int commit_output(const Options& opt, Sink& sink, mode_t mode);
+// The output takes the attributes of `source`, the input (OutputFile::commit).
+int commit_output(const Options& opt, Sink& sink, const struct stat& source);
 
-// Refuses a terminal as standard output unless forced.
+// Refuses standard output when it is the input (a regular file, as cat
+// refuses it: `tav_e -c a.txt >> a.txt` would read its own output), before
+// the input is read; and a terminal, unless forced, for `what` (null: a
+// terminal is a fine output).
 int check_stdout(const Options& opt, const char* what);
 
 // The threads of a run's plan, with tav_e's notice on standard error when

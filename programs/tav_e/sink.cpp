@@ -51,11 +51,11 @@ bool Sink::read_back(std::vector<uint8_t>& bytes) {
   return ::fseeko(f_, 0, SEEK_END) == 0 && ok;
 }
 
-int Sink::commit(mode_t mode) {
-  if (!memory_) return std::fflush(f_) != 0 ? errno : out_->commit(mode);
+int Sink::commit(const struct stat& source) {
+  if (!memory_) return std::fflush(f_) != 0 ? errno : out_->commit(source);
   if (out_ != nullptr) {
     if (const int err = out_->rewrite(mem_.data(), mem_.size()); err != 0) return err;
-    return out_->commit(mode);
+    return out_->commit(source);
   }
   if (std::fwrite(mem_.data(), 1, mem_.size(), stdout) != mem_.size() || std::fflush(stdout) != 0)
     return errno;

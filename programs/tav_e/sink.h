@@ -6,7 +6,7 @@
 // different order; the members before the mark stay.
 #pragma once
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -40,9 +40,10 @@ class Sink final : public RewindableSink {
   bool read_back(std::vector<uint8_t>& bytes);
 
   // Puts the result at its destination: standard output, the in-place
-  // output, or the temporary file committed with `mode`.  Returns 0 or an
-  // errno value (EEXIST: another run created the output meanwhile).
-  int commit(mode_t mode);
+  // output, or the temporary file committed with the attributes of `source`
+  // (OutputFile::commit).  Returns 0 or an errno value (EEXIST: another run
+  // created the output meanwhile).
+  int commit(const struct stat& source);
 
  private:
   OutputFile* out_ = nullptr;
