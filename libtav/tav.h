@@ -80,10 +80,16 @@ typedef enum tav_param {
   TAV_PARAM_BLOCK_SIZE = 5,   /* text bytes per member, 1 .. 2^31 - 1 (default 64 MiB) */
   TAV_PARAM_MEMORY_LIMIT = 6, /* bytes all threads may use; threads are reduced to fit;
                                  0 (default): a quarter of the machine's memory */
-  TAV_PARAM_PLAIN = 7         /* decompression only: 1 also reads plain streams (no trailer,
+  TAV_PARAM_PLAIN = 7,        /* decompression only: 1 also reads plain streams (no trailer,
                                  so nothing checks their text: files of the first builds);
                                  0 (default) refuses them as TAV_ERROR_DAMAGED */
+  TAV_PARAM_LONG_WINDOW = 8   /* the long-range stage: long repeats anywhere within this many
+                                 bytes before become references, and the model codes the rest;
+                                 1 .. 2^32 - 1 (TAV_DEFAULT_LONG_WINDOW is 1 GiB), 0 (default)
+                                 off.  A decoder keeps up to the window of text. */
 } tav_param;
+
+#define TAV_DEFAULT_LONG_WINDOW (1ull << 30)
 
 /* ---- one-shot ---------------------------------------------------------------- */
 
