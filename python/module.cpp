@@ -88,10 +88,17 @@ py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t>
   return shrunk(std::move(out), written);
 }
 
-size_t compress_bound(int64_t size, std::optional<int64_t> block_size) {
-  if (size < 0) throw CodecFailure{TAV_ERROR_PARAMETER};
-  if (static_cast<uint64_t>(size) > SIZE_MAX) throw CodecFailure{TAV_ERROR_TOO_LARGE};
-  return tav_python::compress_bound(static_cast<size_t>(size), block_size);
+size_t compress_bound(const py::int_& size, std::optional<int64_t> block_size) {
+  const int negative = PyObject_RichCompareBool(size.ptr(), py::int_(0).ptr(), Py_LT);
+  if (negative < 0) throw py::error_already_set();
+  if (negative) throw CodecFailure{TAV_ERROR_PARAMETER};
+  const unsigned long long n = PyLong_AsUnsignedLongLong(size.ptr());
+  if (PyErr_Occurred()) {
+    PyErr_Clear();  // more than any size_t
+    throw CodecFailure{TAV_ERROR_TOO_LARGE};
+  }
+  if (n > SIZE_MAX) throw CodecFailure{TAV_ERROR_TOO_LARGE};
+  return tav_python::compress_bound(static_cast<size_t>(n), block_size);
 }
 
 py::list list_members(const py::object& data) {
@@ -193,6 +200,8 @@ PYBIND11_MODULE(_tav, m) {
   m.attr("ERROR_TOO_LARGE") = static_cast<int>(TAV_ERROR_TOO_LARGE);
   m.attr("DEFAULT_LEVEL") = TAV_DEFAULT_LEVEL;
 
+  m.def("error_message", [](int code) { return std::string(tav_error_message(static_cast<tav_error>(code))); },
+        py::arg("code"));
   m.def("compress", &compress, py::arg("data"), py::arg("level"), py::arg("order"), py::arg("memory_mb"),
         py::arg("threads"), py::arg("block_size"));
   m.def("compress_bound", &compress_bound, py::arg("size"), py::arg("block_size") = py::none());

@@ -281,9 +281,10 @@ _READ_SIZE = 1 << 16
 class _MemberReader(io.RawIOBase):
     """The text of a compressed file object, member by member.
 
-    Input that ends inside a member (a plain file of an earlier build, or a
-    file cut short) is decoded by the library as a whole file: its text, or
-    the error it reports.
+    Input that ends inside a member is, when no member came before it, a
+    whole file that the library decodes (a plain file of an earlier build)
+    or refuses; after members it is damage, as the library says of such a
+    whole file (a plain file never follows a member).
     """
 
     def __init__(self, fp):
@@ -299,6 +300,7 @@ class _MemberReader(io.RawIOBase):
         self._input_done = False
         self._text = b""
         self._given = 0
+        self._members = 0
         self._eof = False
         self._pos = 0
         self._size = -1
@@ -317,11 +319,16 @@ class _MemberReader(io.RawIOBase):
             if not raw:
                 self._input_done = True
                 rest = b"" if d.eof else d._unfinished()
+                if rest and self._members:
+                    damaged = Error(_tav.error_message(ERROR_DAMAGED))
+                    damaged.code = ERROR_DAMAGED
+                    raise damaged
                 text = decompress(rest) if rest else b""
             else:
                 if d.eof:
                     d = self._decompressor = TavDecompressor()
                 text = d.decompress(raw)
+                self._members += d.eof
             if text:
                 self._text, self._given = text, 0
                 return True
