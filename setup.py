@@ -101,7 +101,7 @@ def parallel_compile(compiler, jobs):
 
 class BuildExt(build_ext):
     def build_extensions(self):
-        for attr in ("compiler_so", "compiler_cxx", "linker_so"):
+        for attr in ("compiler_so", "compiler_so_cxx", "compiler_cxx", "linker_so", "linker_so_cxx"):
             command = getattr(self.compiler, attr, None)
             if command:
                 setattr(self.compiler, attr, [word for word in command if word not in FORBIDDEN_FLAGS])

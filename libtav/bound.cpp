@@ -31,8 +31,8 @@
 // So a member of k bytes is at most 52 + 6k - 1 bytes (k >= 1), and any
 // split of n bytes into m members at most 52 m + 6 n.
 //
-// The bound is loose, about 5.5 times what random bytes take (1.07 to 1.10
-// times their size at orders 0 to 16, plus the member bytes).  Without the
+// The bound is loose, about 5.5 times what random bytes take (1.08 to 1.11
+// times their size at orders 0 to 16: docs/library.md has the command).  Without the
 // 0xFF-run resets the argument would give 3 bytes a byte; they are rare in
 // practice but nothing here rules out a text that meets one at most
 // normalisations.  What it covers is every level, order, memory budget and
