@@ -86,22 +86,20 @@ void costs(const void* text, size_t size, int64_t order, int64_t memory_mb, doub
   check(tav_costs(text, size, static_cast<int>(order), static_cast<int>(memory_mb), bits));
 }
 
-CompressionStream::CompressionStream(const CompressSettings& settings) : cctx_(make_cctx(settings)) {}
+CompressionStream::CompressionStream(const CompressSettings& settings)
+    : cctx_(make_cctx(settings)), piece_(size_t{1} << 20) {}
 
 void CompressionStream::push(const void* text, size_t size, bool end, std::string& out) {
   tav_in_buffer in{text, size, 0};
-  // The library writes members as they are done; a call that fills its
-  // output is called again, so nothing waits in the context after this.
-  constexpr size_t kPiece = size_t{1} << 20;
+  // The library writes members as they are done; a call that fills the
+  // piece is called again, so nothing waits in the context after this.
   for (;;) {
-    const size_t at = out.size();
-    out.resize(at + kPiece);
-    tav_out_buffer piece{out.data() + at, kPiece, 0};
+    tav_out_buffer piece{piece_.data(), piece_.size(), 0};
     size_t remaining = 0;
     const tav_error e = tav_compress_stream(cctx_.get(), &piece, &in, end ? TAV_END : TAV_CONTINUE, &remaining);
-    out.resize(at + piece.pos);
+    out.append(reinterpret_cast<const char*>(piece_.data()), piece.pos);
     check(e);
-    const bool more = in.pos < in.size || (end ? remaining > 0 : piece.pos == kPiece);
+    const bool more = in.pos < in.size || (end ? remaining > 0 : piece.pos == piece.size);
     if (!more) return;
   }
 }

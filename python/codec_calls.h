@@ -66,6 +66,7 @@ class CompressionStream {
 
  private:
   std::unique_ptr<tav_cctx, CctxDeleter> cctx_;
+  std::vector<uint8_t> piece_;  // what one library call may write
 };
 
 }  // namespace tav_python
