@@ -2,6 +2,7 @@
 without numpy.  Where lzma and tav should behave alike, the same steps run
 on both and their results are compared."""
 import array
+import doctest
 import io
 import lzma
 import os
@@ -203,3 +204,9 @@ def test_public_names_and_type_stubs_are_installed():
     package = pathlib.Path(tav.__file__).parent
     assert (package / "py.typed").is_file() and (package / "__init__.pyi").is_file()
     assert tav.TavFile.read.__doc__ and tav.open.__doc__ and tav.TavDecompressor.__doc__
+
+
+def test_docstring_examples_run(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # the file examples write there
+    failed, attempted = doctest.testmod(tav, extraglobs={"tav": tav})
+    assert failed == 0 and attempted > 10
