@@ -99,6 +99,15 @@ typedef enum tav_param {
 TAV_API tav_error tav_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                                size_t* dst_size, int level);
 
+/* The most bytes tav_compress or tav_compress_cctx can write for a text of
+ * src_size bytes at any level, order, memory budget and thread count, with
+ * blocks of the default 64 MiB or larger: 6 bytes per text byte plus 52 per
+ * member (a proven worst case of the range coder; real output is far
+ * smaller).  With a smaller block size B, a text makes ceil(src_size / B)
+ * members of at most tav_compress_bound(B) bytes each.  0 when the bound
+ * does not fit in a size_t. */
+TAV_API size_t tav_compress_bound(size_t src_size);
+
 /* The text size the headers and trailers of a whole compressed file give,
  * without decoding (TAV_ERROR_DAMAGED when they do not add up). */
 TAV_API tav_error tav_decompressed_size(const void* src, size_t src_size, uint64_t* text_size);
