@@ -12,7 +12,7 @@ tav_member_info info_of(const Member& m, bool checked) {
   i.offset = m.offset;
   i.compressed_bytes = m.trailer.member_bytes;
   i.text_bytes = m.text_length();
-  i.order = m.header.level_limit - 1;
+  i.order = m.header.order();
   i.memory_mb = m.header.memory_mb;
   i.checked = checked ? 1 : 0;
   i.text_hash = checked ? m.trailer.text_hash : 0;

@@ -23,7 +23,7 @@ FallbackResult encode_with_fallback(std::span<const uint8_t> text, const EncodeS
     first = false;
     ContainerHeader h;
     h.text_length = static_cast<uint32_t>(text.size());
-    h.level_limit = order + 1;
+    h.set_order(order);
     h.memory_mb = s.memory_mb;
     if (observer.attempt_starts) observer.attempt_starts(order);
     {
