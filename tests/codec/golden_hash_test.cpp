@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "container_io.h"
-#include "decode_run.h"
-#include "parallel_members.h"
+#include "member_files.h"
 #include "settings.h"
 #include "sha256.h"
 
@@ -210,28 +209,11 @@ std::string compressed_digest(const Bytes& text, uint32_t order, uint32_t memory
 // The digest of `text` compressed into a file of members; checks that it
 // decodes back to `text`.
 std::string file_digest(const Bytes& text, const FileCase& c) {
-  SpanBlockSource blocks(text, c.block);
-  CompressJobs jobs;
-  jobs.next_block = [&] { return blocks.next(); };
-  Bytes file;
-  jobs.write = [&](size_t, const CodedMember& m) {
-    file.insert(file.end(), m.bytes.begin(), m.bytes.end());
-    return true;
-  };
-  jobs.settings = {c.order, 64};
-  if (c.window != 0) {
-    LongRangeSettings s;
-    s.window_bytes = c.window;
-    jobs.long_range = s;
-  }
-  if (compress_blocks(jobs, 1).failure) return "fails";
-  FilePlan plan = plan_file(file);
-  EXPECT_FALSE(check_file(plan, PlainFiles::refuse)) << "the file does not check";
-  Bytes decoded;
-  DecodeTarget target;
-  target.write = [&](std::span<const uint8_t> b) { return decoded.insert(decoded.end(), b.begin(), b.end()), true; };
-  EXPECT_FALSE(decode_run(file, plan_decoding(file, std::move(plan), {1, 0}, false), target).failure);
-  EXPECT_TRUE(decoded == text) << "the file decodes to another text";
+  const Bytes file = compress_run(text, c.order, 64, c.block, c.window);
+  if (file.empty()) return "fails";
+  const RunDecoded d = decode_run_of(file);
+  EXPECT_FALSE(d.failure) << "the file does not decode";
+  EXPECT_TRUE(d.text == text) << "the file decodes to another text";
   return sha256_hex(file.data(), file.size());
 }
 

@@ -10,8 +10,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-#include "decode_run.h"
-#include "parallel_members.h"
+#include "member_files.h"
 
 namespace tav {
 namespace {
@@ -32,40 +31,12 @@ Bytes repeats(size_t size, std::initializer_list<size_t> distances, uint32_t see
 }
 
 Bytes compress(const Bytes& text, uint64_t block, uint64_t window, unsigned threads = 1) {
-  SpanBlockSource blocks(text, block);
-  CompressJobs jobs;
-  jobs.next_block = [&] { return blocks.next(); };
-  Bytes file;
-  jobs.write = [&](size_t, const CodedMember& m) {
-    file.insert(file.end(), m.bytes.begin(), m.bytes.end());
-    return true;
-  };
-  jobs.settings = {4, 16};
-  if (window != 0) {
-    LongRangeSettings s;
-    s.window_bytes = window;
-    jobs.long_range = s;
-  }
-  jobs.verify = true;
-  EXPECT_FALSE(compress_blocks(jobs, threads).failure);
+  Bytes file = test::compress_run(text, 4, 16, block, window, threads, true);
+  EXPECT_FALSE(file.empty());
   return file;
 }
 
-struct Decoded {
-  std::optional<RunError> failure;
-  Bytes text;
-};
-
-Decoded decode(const Bytes& file, unsigned threads) {
-  Decoded d;
-  FilePlan plan = plan_file(file);
-  if ((d.failure = check_file(plan, PlainFiles::refuse))) return d;
-  DecodePlan p = plan_decoding(file, std::move(plan), {threads, 0}, false);
-  DecodeTarget t;
-  t.write = [&](std::span<const uint8_t> b) { return d.text.insert(d.text.end(), b.begin(), b.end()), true; };
-  d.failure = decode_run(file, p, t).failure;
-  return d;
-}
+test::RunDecoded decode(const Bytes& file, unsigned threads) { return test::decode_run_of(file, threads); }
 
 TEST(LongRangeMembers, RoundTripsAndGivesTheSameBytesForAnyThreads) {
   ASSERT_TRUE(set_numeric_mode());
@@ -87,7 +58,7 @@ TEST(LongRangeMembers, RoundTripsAndGivesTheSameBytesForAnyThreads) {
     const Bytes one = compress(c.text, c.block, c.window);
     for (const unsigned threads : {2u, 3u}) EXPECT_EQ(compress(c.text, c.block, c.window, threads), one);
     for (const unsigned threads : {1u, 2u}) {
-      const Decoded d = decode(one, threads);
+      const test::RunDecoded d = decode(one, threads);
       EXPECT_FALSE(d.failure);
       EXPECT_TRUE(d.text == c.text);
     }
@@ -145,7 +116,7 @@ TEST(LongRangeMembers, DamageIsRefusedWhereItLies) {
     Bytes file = good;
     c.damage(file);
     for (const unsigned threads : {1u, 2u}) {
-      const Decoded d = decode(file, threads);
+      const test::RunDecoded d = decode(file, threads);
       ASSERT_TRUE(d.failure);
       EXPECT_EQ(d.failure->fault, RunFault::damaged);
       EXPECT_EQ(d.failure->member_fault, c.fault);
