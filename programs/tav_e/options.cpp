@@ -44,7 +44,7 @@ const char* const USAGE =
     "  -T, --threads N    compress or decode N blocks side by side (0: one per core,\n"
     "                     the default); the output is the same for any N\n"
     "      --block-size SIZE  cut the input into blocks of SIZE (K, M, G suffixes;\n"
-    "                     default 64M), each its own member\n"
+    "                     default %s), each its own member\n"
     "  -M, --memlimit SIZE  memory the threads may take together (default: a quarter\n"
     "                     of the machine's); fewer threads run when they would not fit\n"
     "  -q, --quiet        no report, progress or warnings (errors are still shown)\n"
@@ -55,8 +55,15 @@ const char* const USAGE =
     "\n"
     "--order and --memory take precedence over a preset.  Presets:\n";
 
+// A block size as --block-size takes it: "16M", "512K", "1000".
+std::string block_size_text(uint64_t bytes) {
+  if (bytes % (uint64_t{1} << 20) == 0) return std::to_string(bytes >> 20) + "M";
+  if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + "K";
+  return std::to_string(bytes);
+}
+
 void print_usage(std::FILE* f) {
-  std::fprintf(f, USAGE, DEFAULT_PRESET, MAX_ORDER, MAX_MEMORY_MB);
+  std::fprintf(f, USAGE, DEFAULT_PRESET, MAX_ORDER, MAX_MEMORY_MB, block_size_text(DEFAULT_BLOCK_BYTES).c_str());
   for (int level = MIN_PRESET; level <= MAX_PRESET; ++level)
     std::fprintf(f, "  -%d: order %2u, %5u MB\n", level, preset(level).order,
                  preset(level).memory_mb);
