@@ -22,7 +22,8 @@ tav_error error_of(const RunError& e) {
 }  // namespace
 
 CompressPlan compress_plan(const Params& p, std::optional<uint64_t> input_bytes) {
-  return plan_compression(p.order, p.memory_mb, p.block_bytes, input_bytes, {p.threads, p.memory_limit});
+  return plan_compression(p.order, p.memory_mb, p.block_bytes, input_bytes, {p.threads, p.memory_limit},
+                          p.long_window);
 }
 
 tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
@@ -34,6 +35,7 @@ tav_error compress_members(const CompressPlan& plan, const std::function<BlockRe
     return true;
   };
   jobs.settings = plan.settings;
+  jobs.long_range = plan.long_range;
   jobs.run = run;
   const CompressOutcome c = compress_blocks(jobs, plan.threads.threads);
   return c.failure ? error_of(*c.failure) : TAV_OK;
@@ -62,7 +64,7 @@ tav_error decode_members_to(const Params& p, std::span<const uint8_t> file, cons
     write(text);
     return true;
   };
-  const DecodeOutcome o = decode_run(file, plan_decoding(plan, {p.threads, p.memory_limit}, false), target);
+  const DecodeOutcome o = decode_run(file, plan_decoding(file, plan, {p.threads, p.memory_limit}, false), target);
   return o.failure ? error_of(*o.failure) : TAV_OK;
 }
 

@@ -11,7 +11,7 @@ tav_member_info info_of(const Member& m, bool checked) {
   tav_member_info i{};
   i.offset = m.offset;
   i.compressed_bytes = m.trailer.member_bytes;
-  i.text_bytes = m.header.text_length;
+  i.text_bytes = m.text_length();
   i.order = m.header.level_limit - 1;
   i.memory_mb = m.header.memory_mb;
   i.checked = checked ? 1 : 0;

@@ -5,6 +5,7 @@ namespace tav::lib {
 // tav.h states the codec's limits to C callers: they must be the codec's.
 static_assert(TAV_MIN_LEVEL == MIN_PRESET && TAV_MAX_LEVEL == MAX_PRESET && TAV_DEFAULT_LEVEL == DEFAULT_PRESET);
 static_assert(TAV_MAX_ORDER == MAX_ORDER && TAV_MAX_MEMORY_MB == MAX_MEMORY_MB);
+static_assert(TAV_DEFAULT_LONG_WINDOW == DEFAULT_LONG_WINDOW);
 
 namespace {
 
@@ -46,6 +47,10 @@ tav_error set_param(Params& p, int param, int64_t value) {
       if (!in_range(value, 0, 1)) return TAV_ERROR_PARAMETER;
       p.plain = value == 1;
       return TAV_OK;
+    case TAV_PARAM_LONG_WINDOW:
+      if (!in_range(value, 0, static_cast<int64_t>(MAX_LONG_WINDOW))) return TAV_ERROR_PARAMETER;
+      p.long_window = static_cast<uint64_t>(value);
+      return TAV_OK;
   }
   return TAV_ERROR_PARAMETER;
 }
@@ -60,6 +65,7 @@ tav_error get_param(const Params& p, int param, int64_t* value) {
     case TAV_PARAM_BLOCK_SIZE: *value = static_cast<int64_t>(p.block_bytes); return TAV_OK;
     case TAV_PARAM_MEMORY_LIMIT: *value = static_cast<int64_t>(p.memory_limit); return TAV_OK;
     case TAV_PARAM_PLAIN: *value = p.plain ? 1 : 0; return TAV_OK;
+    case TAV_PARAM_LONG_WINDOW: *value = static_cast<int64_t>(p.long_window); return TAV_OK;
   }
   return TAV_ERROR_PARAMETER;
 }

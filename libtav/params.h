@@ -18,6 +18,7 @@ struct Params {
   uint64_t block_bytes = DEFAULT_BLOCK_BYTES;
   uint64_t memory_limit = 0;  // 0: a quarter of the machine's memory
   bool plain = false;         // decompression also reads plain streams
+  uint64_t long_window = 0;   // the long-range stage's window; 0: off
 };
 
 // TAV_ERROR_PARAMETER for an unknown parameter (any int a caller passed for

@@ -80,10 +80,16 @@ typedef enum tav_param {
   TAV_PARAM_BLOCK_SIZE = 5,   /* text bytes per member, 1 .. 2^31 - 1 (default 64 MiB) */
   TAV_PARAM_MEMORY_LIMIT = 6, /* bytes all threads may use; threads are reduced to fit;
                                  0 (default): a quarter of the machine's memory */
-  TAV_PARAM_PLAIN = 7         /* decompression only: 1 also reads plain streams (no trailer,
+  TAV_PARAM_PLAIN = 7,        /* decompression only: 1 also reads plain streams (no trailer,
                                  so nothing checks their text: files of the first builds);
                                  0 (default) refuses them as TAV_ERROR_DAMAGED */
+  TAV_PARAM_LONG_WINDOW = 8   /* the long-range stage: long repeats anywhere within this many
+                                 bytes before become references, and the model codes the rest;
+                                 1 .. 2^32 - 1 (TAV_DEFAULT_LONG_WINDOW is 1 GiB), 0 (default)
+                                 off.  A decoder keeps up to the window of text. */
 } tav_param;
+
+#define TAV_DEFAULT_LONG_WINDOW (1ull << 30)
 
 /* ---- one-shot ---------------------------------------------------------------- */
 
@@ -92,6 +98,15 @@ typedef enum tav_param {
  * needed and nothing useful is in dst. */
 TAV_API tav_error tav_compress(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                                size_t* dst_size, int level);
+
+/* The most bytes tav_compress or tav_compress_cctx can write for a text of
+ * src_size bytes at any level, order, memory budget and thread count, with
+ * blocks of the default 64 MiB or larger: 6 bytes per text byte plus 52 per
+ * member (a proven worst case of the range coder; real output is far
+ * smaller).  With a smaller block size B, a text makes ceil(src_size / B)
+ * members of at most tav_compress_bound(B) bytes each.  0 when the bound
+ * does not fit in a size_t. */
+TAV_API size_t tav_compress_bound(size_t src_size);
 
 /* The text size the headers and trailers of a whole compressed file give,
  * without decoding (TAV_ERROR_DAMAGED when they do not add up). */

@@ -1,7 +1,6 @@
 #include "codec_calls.h"
 
 #include <climits>
-#include <memory>
 
 namespace tav_python {
 namespace {
@@ -10,10 +9,6 @@ void check(tav_error code) {
   if (code != TAV_OK) throw CodecFailure{code};
 }
 
-struct CctxDeleter {
-  void operator()(tav_cctx* cctx) const { tav_cctx_free(cctx); }
-};
-
 std::unique_ptr<tav_cctx, CctxDeleter> make_cctx(const CompressSettings& settings) {
   std::unique_ptr<tav_cctx, CctxDeleter> cctx(tav_cctx_create());
   if (!cctx) throw CodecFailure{TAV_ERROR_MEMORY};
@@ -21,23 +16,44 @@ std::unique_ptr<tav_cctx, CctxDeleter> make_cctx(const CompressSettings& setting
   check(tav_cctx_set(cctx.get(), TAV_PARAM_LEVEL, settings.level));
   if (settings.order) check(tav_cctx_set(cctx.get(), TAV_PARAM_ORDER, *settings.order));
   if (settings.memory_mb) check(tav_cctx_set(cctx.get(), TAV_PARAM_MEMORY_MB, *settings.memory_mb));
+  if (settings.block_size) check(tav_cctx_set(cctx.get(), TAV_PARAM_BLOCK_SIZE, *settings.block_size));
   check(tav_cctx_set(cctx.get(), TAV_PARAM_THREADS, settings.threads));
   return cctx;
 }
 
+// The library's block size when a context leaves it alone.
+int64_t default_block_size() {
+  std::unique_ptr<tav_cctx, CctxDeleter> cctx(tav_cctx_create());
+  if (!cctx) throw CodecFailure{TAV_ERROR_MEMORY};
+  int64_t block = 0;
+  check(tav_cctx_get(cctx.get(), TAV_PARAM_BLOCK_SIZE, &block));
+  return block;
+}
+
 }  // namespace
 
+size_t compress_bound(size_t size, std::optional<int64_t> block_size) {
+  // The library's bound assumes its default blocks or larger ones; smaller
+  // blocks make more members, each within the bound of one block.
+  if (block_size && *block_size < 1) throw CodecFailure{TAV_ERROR_PARAMETER};
+  size_t bound = 0;
+  if (!block_size || *block_size >= default_block_size() || static_cast<uint64_t>(*block_size) >= size) {
+    bound = tav_compress_bound(size);
+  } else {
+    const size_t block = static_cast<size_t>(*block_size);
+    const size_t members = size / block + (size % block != 0);
+    const size_t per_member = tav_compress_bound(block);
+    if (per_member != 0 && members <= SIZE_MAX / per_member) bound = members * per_member;
+  }
+  if (bound == 0) throw CodecFailure{TAV_ERROR_TOO_LARGE};
+  return bound;
+}
+
 size_t compress_into(const void* text, size_t size, const CompressSettings& settings, void* out,
-                     size_t capacity, size_t* needed) {
+                     size_t capacity) {
   auto cctx = make_cctx(settings);
   size_t written = 0;
-  const tav_error code = tav_compress_cctx(cctx.get(), text, size, out, capacity, &written);
-  *needed = 0;
-  if (code == TAV_ERROR_DST_TOO_SMALL) {
-    *needed = written;
-    return 0;
-  }
-  check(code);
+  check(tav_compress_cctx(cctx.get(), text, size, out, capacity, &written));
   return written;
 }
 
@@ -68,6 +84,24 @@ void costs(const void* text, size_t size, int64_t order, int64_t memory_mb, doub
   if (order < INT_MIN || order > INT_MAX || memory_mb < INT_MIN || memory_mb > INT_MAX)
     throw CodecFailure{TAV_ERROR_PARAMETER};
   check(tav_costs(text, size, static_cast<int>(order), static_cast<int>(memory_mb), bits));
+}
+
+CompressionStream::CompressionStream(const CompressSettings& settings)
+    : cctx_(make_cctx(settings)), piece_(size_t{1} << 20) {}
+
+void CompressionStream::push(const void* text, size_t size, bool end, std::string& out) {
+  tav_in_buffer in{text, size, 0};
+  // The library writes members as they are done; a call that fills the
+  // piece is called again, so nothing waits in the context after this.
+  for (;;) {
+    tav_out_buffer piece{piece_.data(), piece_.size(), 0};
+    size_t remaining = 0;
+    const tav_error e = tav_compress_stream(cctx_.get(), &piece, &in, end ? TAV_END : TAV_CONTINUE, &remaining);
+    out.append(reinterpret_cast<const char*>(piece_.data()), piece.pos);
+    check(e);
+    const bool more = in.pos < in.size || (end ? remaining > 0 : piece.pos == piece.size);
+    if (!more) return;
+  }
 }
 
 }  // namespace tav_python

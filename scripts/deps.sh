@@ -5,7 +5,8 @@
 set -euo pipefail
 pkgs=(build-essential clang libclang-rt-14-dev cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev libxxhash-dev xxhash pkg-config groff-base
       parallel  # GNU parallel: the test of the README's recipe for members across machines
-      pybind11-dev python3-dev python3-pytest python3-numpy)  # the Python module and its tests
+      pybind11-dev python3-dev python3-pytest python3-numpy  # the Python module and its tests
+      python3-venv)  # pip installs of the module into fresh virtual environments (python_venv_install)
 if [[ "${1:-}" == "--fuzz" ]]; then
   pkgs+=(clang libclang-rt-14-dev)  # also in the base list: the sanitizer build uses them
 fi

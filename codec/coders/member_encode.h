@@ -27,17 +27,27 @@ struct MemberPlace {
   bool last = true;
 };
 
+// A block whose long repeats the long-range stage took out: the model codes
+// its literals, and the member carries the reference section and states the
+// whole block (its length and XXH64).
+struct LongRangePart {
+  std::span<const uint8_t> section;
+  uint32_t text_length = 0;
+  uint64_t text_hash = 0;
+};
+
 struct MemberEncodeResult {
   FallbackResult coded;       // the order used, or the failure that ended the search
   uint64_t member_bytes = 0;  // header + full stream + trailer, on success
 };
 
-// Writes one member for `text` (at most MAX_TEXT_LENGTH bytes) to `out`, with
+// Writes one member for `text` (at most MAX_TEXT_LENGTH bytes; with
+// `long_range`, the block's literals) to `out`, with
 // the order fallback of encode_with_fallback.  `out.rewind()` must go back to
 // where this member starts: a sink that holds earlier members rewinds to a
 // mark, not to its beginning.  Requires the numeric mode to be set.
 MemberEncodeResult encode_member(std::span<const uint8_t> text, const EncodeSettings& s,
                                  RewindableSink& out, const FallbackObserver& observer = {},
-                                 MemberPlace place = {});
+                                 MemberPlace place = {}, const LongRangePart* long_range = nullptr);
 
 }  // namespace tav

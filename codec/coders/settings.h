@@ -34,6 +34,12 @@ inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 // model; the default of tav_e --block-size and of the library.
 inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;
 
+// The long-range stage's window when none is named (tav_e --long, the
+// library): how far back a reference may reach, and so the text a decoder
+// keeps besides the member it decodes.  The stage keeps positions in 32 bits.
+inline constexpr uint64_t DEFAULT_LONG_WINDOW = uint64_t{1} << 30;
+inline constexpr uint64_t MAX_LONG_WINDOW = (uint64_t{1} << 32) - 1;
+
 // The most threads a run may be asked for (tav_e -T, the library).
 inline constexpr unsigned MAX_THREADS = 4096;
 

@@ -30,7 +30,9 @@ struct VerifyFinding {
 };
 
 // Decodes every member of `file` (tav_e's output) and compares their texts,
-// in order, with `text`; every member must pass its checks.  The decoding
+// in order, with `text`; every member must pass its checks.  For members
+// with long-range references, `text` is their literals: the part a model
+// coded.  The decoding
 // model may take at most `node_memory_limit` bytes of node memory.  Requires
 // the numeric mode; needs memory for a second copy of the text and a second
 // model.

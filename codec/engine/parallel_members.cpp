@@ -62,10 +62,14 @@ struct JobCount {
 };
 
 struct BlockJob {
-  std::vector<uint8_t> text;
+  std::vector<uint8_t> text;  // what the model codes: the block, or its literals
   size_t index = 0;
   uint32_t number = 0;    // of its member in the run
   uint64_t position = 0;  // of the block in the whole input
+  uint64_t block_bytes = 0;
+  // With the long-range stage: the block's section, length and XXH64.
+  std::vector<uint8_t> section;
+  std::optional<LongRangePart> long_range;
 };
 
 RunError block_failure(const BlockJob& in, RunFault f) {
@@ -99,7 +103,9 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
     };
   VectorSink sink;
   // The worker cannot know whether its block is the last: MemberRun marks it.
-  const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer, {in.number, false});
+  LongRangePart* const part = in.long_range ? &*in.long_range : nullptr;
+  if (part != nullptr) part->section = in.section;
+  const MemberEncodeResult r = encode_member(in.text, jobs.settings, sink, observer, {in.number, false}, part);
   const EncodeStatus status = r.coded.result.status;
   if (status != EncodeStatus::ok) {
     std::tie(t, b) = count.move_to(shared, 0, 0);
@@ -118,13 +124,27 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
     }
   }
   out.bytes = std::move(sink.bytes);
-  out.text_bytes = in.text.size();
+  out.text_bytes = in.block_bytes;
   out.order = r.coded.order;
   out.pages_used = r.coded.result.pages_used;
   return true;
 }
 
+// The long-range stage, in input order on the calling thread: the model will
+// code the block's literals; the member carries its section.
+void take_long_repeats(LongRangeEncoder& stage, BlockJob& in) {
+  LongRangeBlock b = stage.encode_block(in.text);
+  in.section = write_section(b.references, stage.settings().window_bytes, in.block_bytes);
+  in.long_range = LongRangePart{{}, static_cast<uint32_t>(in.block_bytes), text_hash(in.text)};
+  in.text = std::move(b.literals);
+}
+
 }  // namespace
+
+LongRangeEncoder& MemberRun::long_range_encoder(const LongRangeSettings& s) {
+  if (!long_range_) long_range_.emplace(s);
+  return *long_range_;
+}
 
 bool MemberRun::add(size_t index, CodedMember m, const MemberWriter& write) {
   if (!flush(write)) return false;
@@ -189,7 +209,9 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
     if (r.status == BlockStatus::end && any) return NextJob::end;
     any = true;
     in.text = std::move(r.bytes);
-    position += in.text.size();
+    in.block_bytes = in.text.size();
+    position += in.block_bytes;
+    if (jobs.long_range) take_long_repeats(run.long_range_encoder(*jobs.long_range), in);
     return NextJob::ready;
   };
   ordered.work = [&](BlockJob& in, CodedMember& out, RunError& err, std::stop_token) {
@@ -249,7 +271,9 @@ bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, De
   set_numeric_mode();  // the rounding mode belongs to each thread
   const Member& m = jobs.plan->members[index];
   out.index = index;
-  out.text.reset(static_cast<uint8_t*>(std::calloc(uint64_t{m.header.text_length} + 1, 1)));
+  // Room for the member's text: a long-range member's block, rebuilt later
+  // from the literals decoded here.
+  out.text.reset(static_cast<uint8_t*>(std::calloc(uint64_t{m.text_length()} + 1, 1)));
   if (!out.text) throw std::bad_alloc();
   FileProgress progress;
   JobCount count;
@@ -307,9 +331,17 @@ ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
     err = std::move(out);
     return false;
   };
+  // Long-range blocks are rebuilt here, in file order, from the literals the
+  // workers decoded and the text of the run before them.
+  RunRebuilder rebuilder;
   ordered.consume = [&](size_t, DecodedMember& d, DecodedMember& err) {
+    const Member& m = jobs.plan->members[d.index];
+    if (jobs.plan->checked) {
+      d.r.damage = rebuilder.rebuild(jobs.file, m, d.text.get());
+      if (m.trailer.long_range && !d.r.damage) d.r.text_bytes = m.text_length();
+    }
     note(d);
-    if (hand_over(d, d.r.stream.position)) return true;
+    if (!d.r.damage && hand_over(d, d.r.text_bytes)) return true;
     err = std::move(d);
     return false;
   };
@@ -321,7 +353,7 @@ ParallelDecodeResult decode_members(const DecodeJobs& jobs, unsigned threads) {
   note(d);
   if (o.failure->stage == JobStage::work && !d.r.damage && d.text) {
     // A stream that stopped early keeps the text before the fault.
-    hand_over(d, d.r.stream.position);
+    hand_over(d, d.r.text_bytes);
     f.last = d.r;
   } else if (o.failure->stage == JobStage::consume) {
     f.last = d.r;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "block_cutter.h"
+#include "long_range.h"
 #include "member_decode.h"
 #include "member_encode.h"
 #include "order_fallback.h"
@@ -64,7 +65,11 @@ class MemberRun {
   // (errno set) or when the empty member cannot be coded (errno ENOMEM).
   bool end(const MemberWriter& write, const EncodeSettings& s);
 
+  // The run's long-range stage: it sees every block of the run in order.
+  LongRangeEncoder& long_range_encoder(const LongRangeSettings& s);
+
  private:
+  std::optional<LongRangeEncoder> long_range_;
   std::optional<CodedMember> held_;
   size_t held_index_ = 0;
   uint64_t added_ = 0;
@@ -79,6 +84,9 @@ struct CompressJobs {
   // (the caller ends it); null: one run, ended when the blocks end.
   MemberRun* run = nullptr;
   EncodeSettings settings;
+  // The long-range stage: repeats across the run become references, and
+  // each model codes only its block's literals.
+  std::optional<LongRangeSettings> long_range;
   bool verify = false;  // decode each member in its worker before handing it over
   // Any worker, serialized: text and compressed bytes done over the whole
   // input (members in progress included), and the order being tried.

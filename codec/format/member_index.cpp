@@ -17,7 +17,7 @@ constexpr size_t HASH_AT = 0, VERSION_AT = 20, FLAGS_AT = 21, CHECK_AT = 24, MAG
 constexpr size_t V1_SIZE_AT = 8, V1_LENGTH_AT = 16;
 constexpr size_t V2_LENGTH_AT = 8, V2_NUMBER_AT = 12, V2_SIZE_LOW_AT = 16, V2_SIZE_HIGH_AT = 22,
                  V2_RESERVED_AT = 23;
-constexpr uint8_t LAST_MEMBER = 0x01;  // version 2 flags
+constexpr uint8_t LAST_MEMBER = 0x01, LONG_RANGE = 0x02;  // version 2 flags
 // Bytes up to and including the check: what a trailer cut short within its
 // magic still holds.
 constexpr size_t CHECKED_PART = MAGIC_AT;
@@ -43,7 +43,7 @@ bool check_holds(const uint8_t* t) { return trailer_check(t) == load_le(t + CHEC
 // the flags it defines and a zero reserved byte.
 bool known_layout(const uint8_t* t) {
   if (t[VERSION_AT] == 1) return t[FLAGS_AT] == 0 && t[FLAGS_AT + 1] == 0 && t[FLAGS_AT + 2] == 0;
-  if (t[VERSION_AT] == 2) return (t[FLAGS_AT] & ~LAST_MEMBER) == 0 && t[V2_RESERVED_AT] == 0;
+  if (t[VERSION_AT] == 2) return (t[FLAGS_AT] & ~(LAST_MEMBER | LONG_RANGE)) == 0 && t[V2_RESERVED_AT] == 0;
   return false;
 }
 
@@ -102,14 +102,31 @@ MemberIndex damaged_index(MemberDamage d, std::vector<Member> intact = {}) {
   return idx;
 }
 
-Member member_at(std::span<const uint8_t> file, uint64_t offset, const MemberTrailer& t) {
-  Member m;
-  m.offset = offset;
-  m.header = parse_header_bytes(file.data() + offset, HEADER_BYTES);
-  m.stream_offset = offset + HEADER_BYTES;
+// The member whose trailer `t` ends at `end`; a long-range section must fit
+// between the shortest stream and the trailer.
+std::optional<MemberDamage> member_at(std::span<const uint8_t> file, uint64_t end, const MemberTrailer& t,
+                                      Member& m) {
+  m.offset = end - t.member_bytes;
+  m.header = parse_header_bytes(file.data() + m.offset, HEADER_BYTES);
+  m.stream_offset = m.offset + HEADER_BYTES;
   m.stream_bytes = t.member_bytes - HEADER_BYTES - TRAILER_BYTES;
   m.trailer = t;
-  return m;
+  if (t.long_range) {
+    const uint64_t size_at = end - TRAILER_BYTES - SECTION_SIZE_BYTES;
+    if (m.stream_bytes < MIN_STREAM_BYTES + SECTION_SIZE_BYTES)
+      return MemberDamage{end - TRAILER_BYTES, MemberFault::member_too_small};
+    m.section_bytes = load_le(file.data() + size_at, 4);
+    if (m.section_bytes > m.stream_bytes - MIN_STREAM_BYTES - SECTION_SIZE_BYTES)
+      return MemberDamage{size_at, MemberFault::section_out_of_bounds};
+    m.section_offset = size_at - m.section_bytes;
+    m.stream_bytes -= m.section_bytes + SECTION_SIZE_BYTES;
+  }
+  // Literals never outnumber the text they rebuild; without references
+  // they are the text.
+  const bool lengths_agree = t.long_range ? m.header.text_length <= t.text_length
+                                          : m.header.text_length == t.text_length;
+  if (!lengths_agree) return MemberDamage{m.offset, MemberFault::text_length_mismatch};
+  return std::nullopt;
 }
 
 // The runs of `members` (in file order) must add up: each version-2 run
@@ -142,9 +159,8 @@ std::optional<MemberDamage> walk_back(std::span<const uint8_t> file, std::vector
     const TrailerParse p = parse_trailer(file.subspan(at, TRAILER_BYTES));
     if (p.fault != MemberFault::none) return MemberDamage{at, p.fault};
     if (p.trailer.member_bytes > pos) return MemberDamage{at, MemberFault::member_before_start};
-    const Member m = member_at(file, pos - p.trailer.member_bytes, p.trailer);
-    if (m.header.text_length != m.trailer.text_length)
-      return MemberDamage{m.offset, MemberFault::text_length_mismatch};
+    Member m;
+    if (const auto damage = member_at(file, pos, p.trailer, m)) return damage;
     found.push_back(m);
     pos = m.offset;
   }
@@ -169,6 +185,8 @@ const char* describe(MemberFault f) {
     case MemberFault::bytes_before_first_member: return "bytes before the first member";
     case MemberFault::unclaimed_bytes: return "bytes after a member that belong to no member";
     case MemberFault::header_cut_short: return "the file is shorter than a header";
+    case MemberFault::section_out_of_bounds: return "long-range section larger than its member";
+    case MemberFault::references_damaged: return "long-range references damaged";
     case MemberFault::run_cut_short: return "members missing: the file ends before the last member of its run";
     case MemberFault::member_out_of_order: return "member missing, repeated or out of order";
     case MemberFault::stream_end_mismatch: return "stream does not end where the trailer says";
@@ -193,7 +211,7 @@ std::array<uint8_t, TRAILER_BYTES> write_trailer(const MemberTrailer& t) {
     store_le(out.data() + V2_NUMBER_AT, t.number, 4);
     store_le(out.data() + V2_SIZE_LOW_AT, t.member_bytes, 4);
     out[V2_SIZE_HIGH_AT] = static_cast<uint8_t>(t.member_bytes >> 32);
-    out[FLAGS_AT] = t.last ? LAST_MEMBER : 0;
+    out[FLAGS_AT] = static_cast<uint8_t>((t.last ? LAST_MEMBER : 0) | (t.long_range ? LONG_RANGE : 0));
   }
   store_le(out.data() + CHECK_AT, trailer_check(out.data()), 4);
   std::copy(TRAILER_MAGIC.begin(), TRAILER_MAGIC.end(), out.begin() + MAGIC_AT);
@@ -234,6 +252,7 @@ TrailerParse parse_trailer(std::span<const uint8_t> bytes) {
     f.number = static_cast<uint32_t>(load_le(t + V2_NUMBER_AT, 4));
     f.member_bytes = load_le(t + V2_SIZE_LOW_AT, 4) | uint64_t{t[V2_SIZE_HIGH_AT]} << 32;
     f.last = (t[FLAGS_AT] & LAST_MEMBER) != 0;
+    f.long_range = (t[FLAGS_AT] & LONG_RANGE) != 0;
   }
   if (r.trailer.text_length > MAX_TEXT_LENGTH)
     r.fault = MemberFault::text_too_long;
@@ -262,11 +281,11 @@ MemberIndex index_members(std::span<const uint8_t> file, bool check_runs) {
   return idx;
 }
 
-std::optional<MemberDamage> verify_member(const Member& m, uint64_t decoded_text_hash,
+std::optional<MemberDamage> verify_member(const Member& m, std::optional<uint64_t> decoded_text_hash,
                                           uint64_t consumed) {
   if (consumed != m.stream_bytes)
     return MemberDamage{m.stream_offset + consumed, MemberFault::stream_end_mismatch};
-  if (decoded_text_hash != m.trailer.text_hash)
+  if (decoded_text_hash && *decoded_text_hash != m.trailer.text_hash)
     return MemberDamage{m.offset, MemberFault::checksum_mismatch};
   return std::nullopt;
 }

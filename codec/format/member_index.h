@@ -13,7 +13,8 @@
 //   12     4   number        the member's place in its run, from 0 (mod 2^32)
 //   16     4   member_bytes  bits 0..31 of header + stream + trailer
 //   20     1   version       2
-//   21     1   flags         bit 0: the last member of its run; others 0
+//   21     1   flags         bit 0: the last member of its run;
+//                             bit 1: long-range references (below); others 0
 //   22     1   member_bytes  bits 32..39
 //   23     1   reserved      0
 //   24     4   trailer_check XXH32, seed 0, of bytes 0..23
@@ -22,6 +23,13 @@
 //   version 1 (files of earlier builds; each member stands alone):
 //    0     8   text_hash     8  8 member_bytes   16  4 text_length
 //   20     1   version 1     21 3 flags and reserved, 0
+//
+// A member with long-range references (long_range.h) holds, between its
+// stream (with the fillers) and its trailer, the reference section of its
+// block and then the section's size as a u32; its header's text_length counts
+// the literals the model codes, its trailer's text_length and text_hash the
+// block rebuilt from them.  Their copies reach back into earlier members of
+// the same run only.
 //
 // A run is what one compression wrote: members numbered 0, 1, 2, ... with the
 // last one flagged, so a file cut at a member boundary, or with a member
@@ -64,6 +72,8 @@ inline constexpr uint64_t MIN_MEMBER_BYTES = HEADER_BYTES + MIN_STREAM_BYTES + T
 
 // The largest member a version-2 trailer can state: 40 bits.
 inline constexpr uint64_t MAX_MEMBER_BYTES = (uint64_t{1} << 40) - 1;
+// The size of a long-range member's reference section, before its trailer.
+inline constexpr uint64_t SECTION_SIZE_BYTES = 4;
 
 struct MemberTrailer {
   uint64_t text_hash = 0;
@@ -72,6 +82,7 @@ struct MemberTrailer {
   uint8_t version = TRAILER_VERSION;
   uint32_t number = 0;  // version 2: the member's place in its run
   bool last = true;     // version 2: the last member of its run
+  bool long_range = false;  // version 2: a reference section follows the stream
 };
 
 enum class MemberFault {
@@ -87,6 +98,8 @@ enum class MemberFault {
   bytes_before_first_member,
   unclaimed_bytes,        // bytes after an intact trailer that no later trailer accounts for
   header_cut_short,       // a plain file shorter than its header
+  section_out_of_bounds,  // a long-range section larger than its member holds
+  references_damaged,     // a long-range section that does not rebuild its block
   run_cut_short,          // a run of members ends before its last member
   member_out_of_order,    // a member's number is not the next of its run
   stream_end_mismatch,    // the decoder did not stop where the trailer says the stream ends
@@ -107,7 +120,11 @@ struct Member {
   ContainerHeader header;
   uint64_t stream_offset = 0;  // offset + HEADER_BYTES
   uint64_t stream_bytes = 0;   // what the decoder must consume, no more, no less
+  uint64_t section_offset = 0; // long range: the reference section's place
+  uint64_t section_bytes = 0;  // and size (0 without)
   MemberTrailer trailer;
+  // Bytes of text the member gives: the block, whatever its literals.
+  uint32_t text_length() const { return trailer.text_length; }
 };
 
 // XXH64, seed 0: the value a trailer keeps for a text.
@@ -163,8 +180,10 @@ MemberIndex index_members(std::span<const uint8_t> file, bool check_runs = true)
 // The checks after decoding a member: the decoder must have consumed
 // exactly the member's stream (`consumed` counts every byte it took,
 // end-of-span fillers included; reported at the offset where it stopped),
-// and the text must have the trailer's hash (reported at the member's start).
-std::optional<MemberDamage> verify_member(const Member& m, uint64_t decoded_text_hash,
+// and the text must have the trailer's hash (reported at the member's start;
+// no hash: a long-range member's literals, whose block is checked once
+// rebuilt).
+std::optional<MemberDamage> verify_member(const Member& m, std::optional<uint64_t> decoded_text_hash,
                                           uint64_t consumed);
 
 }  // namespace tav

@@ -123,6 +123,9 @@ class LongRangeEncoder {
 
   // Bytes held now: history + table.
   uint64_t memory_bytes() const;
+  // The most an encoder with settings `s` holds while its history (window
+  // and block) is at most `history_bytes`.
+  static uint64_t memory_bound(const LongRangeSettings& s, uint64_t history_bytes);
   uint64_t run_bytes() const { return end_; }  // bytes of the run fed so far
   const LongRangeSettings& settings() const { return s_; }
 

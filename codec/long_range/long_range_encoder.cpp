@@ -89,14 +89,29 @@ LongRangeSettingsFault check_settings(const LongRangeSettings& s) {
   return F::none;
 }
 
+namespace {
+
+// log2 of the index's slots: one per anchor (chunk) of a full window,
+// rounded up, unless the settings name it.
+uint32_t table_bits(const LongRangeSettings& s) {
+  if (s.table_log != 0) return s.table_log;
+  const uint32_t spacing_log = s.method == LongRangeMethod::anchors ? s.anchor_log : s.chunk_log;
+  const uint64_t expected = std::max<uint64_t>(s.window_bytes >> spacing_log, 1);
+  return std::clamp<uint32_t>(log2_ceil(expected), 12, AUTO_TABLE_CAP);
+}
+
+}  // namespace
+
+uint64_t LongRangeEncoder::memory_bound(const LongRangeSettings& s, uint64_t history_bytes) {
+  const uint64_t slot = s.method == LongRangeMethod::anchors ? sizeof(uint32_t) : sizeof(ChunkSlot);
+  // The history is a vector that grows by doubling, and keeps a quarter of
+  // the window (or 1 MiB) more than the window between trims.
+  const uint64_t slack = std::max<uint64_t>(s.window_bytes / 4, 1 << 20);
+  return 2 * (history_bytes + slack) + (uint64_t{1} << table_bits(s)) * slot;
+}
+
 LongRangeEncoder::LongRangeEncoder(const LongRangeSettings& s) : s_(s) {
-  uint32_t spacing_log = s.method == LongRangeMethod::anchors ? s.anchor_log : s.chunk_log;
-  uint32_t bits = s.table_log;
-  if (bits == 0) {
-    // One slot per anchor (chunk) of a full window, rounded up.
-    uint64_t expected = std::max<uint64_t>(s.window_bytes >> spacing_log, 1);
-    bits = std::clamp<uint32_t>(log2_ceil(expected), 12, AUTO_TABLE_CAP);
-  }
+  const uint32_t bits = table_bits(s);
   table_shift_ = 64 - bits;
   if (s.method == LongRangeMethod::anchors) {
     table_.assign(size_t{1} << bits, 0);

@@ -122,7 +122,7 @@ int check_headers(Run& run) {
     explain(run.input_name, header_fault_reason(e->header_fault, e->header));
     return EXIT_BAD_INPUT;
   }
-  run.run_plan = plan_decoding(run.plan, {}, true);
+  run.run_plan = plan_decoding(run.file, run.plan, {}, true);
   return check_machine_memory(run);
 }
 

@@ -113,7 +113,8 @@ int compress(const Options& opt) {
   const bool sized = S_ISREG(in_st.st_mode);
   const uint64_t size = sized ? static_cast<uint64_t>(in_st.st_size) : 0;
   const CompressPlan plan = plan_compression(opt.order, opt.memory_mb, opt.block_bytes,
-                                             sized ? std::optional<uint64_t>(size) : std::nullopt, run_limits(opt));
+                                             sized ? std::optional<uint64_t>(size) : std::nullopt, run_limits(opt),
+                                             opt.long_window);
   const unsigned threads = report_threads(opt, plan.threads);
   warn_oversized_budget(opt, plan);
 
@@ -132,6 +133,7 @@ int compress(const Options& opt) {
     return std::fwrite(m.bytes.data(), 1, m.bytes.size(), stdout) == m.bytes.size() && std::fflush(stdout) == 0;
   };
   jobs.settings = plan.settings;
+  jobs.long_range = plan.long_range;
   jobs.verify = opt.verify;
   jobs.progress = [&](uint64_t text_done, uint64_t bytes_done, uint32_t order) {
     progress.show(text_done, bytes_done, order);

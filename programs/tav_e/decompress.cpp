@@ -26,6 +26,7 @@
 #include "output.h"
 #include "progress.h"
 #include "sink.h"
+#include "size_text.h"
 
 namespace tav {
 
@@ -84,7 +85,7 @@ int check_plan(const Options& opt, Compressed& c) {
   c.plan.file = plan_file(c.bytes);
   const PlainFiles plain = opt.plain ? PlainFiles::accept_whole : PlainFiles::refuse;
   if (const auto e = check_file(c.plan.file, plain)) return report_failure(opt, c, *e);
-  c.plan = plan_decoding(std::move(c.plan.file), run_limits(opt), false);
+  c.plan = plan_decoding(c.bytes, std::move(c.plan.file), run_limits(opt), false);
   return -1;
 }
 
@@ -120,10 +121,15 @@ void list_members(const Compressed& c) {
     char check[24] = "none";
     if (c.plan.file.checked) std::snprintf(check, sizeof check, "%016" PRIx64, m.trailer.text_hash);
     std::printf("%8zu %12" PRIu64 " %12" PRIu64 " %12" PRIu32 " %6s %6" PRIu32 " %10" PRIu32 "  %s\n", ++i,
-                m.offset, m.trailer.member_bytes, m.header.text_length,
-                ratio(m.trailer.member_bytes, m.header.text_length).c_str(), m.header.order(),
+                m.offset, m.trailer.member_bytes, m.text_length(),
+                ratio(m.trailer.member_bytes, m.text_length()).c_str(), m.header.order(),
                 m.header.memory_mb, check);
   }
+  // What a decoder must keep besides the members it decodes.
+  if (c.plan.long_window != 0)
+    std::printf("  Long-range references up to %s back: decoding keeps up to %s of text\n",
+                format_size(c.plan.long_window).c_str(),
+                format_size(std::min(c.plan.long_window, c.plan.file.text_bytes)).c_str());
 }
 
 }  // namespace

@@ -39,6 +39,8 @@ const char* const USAGE =
     "      --order N      model order, 0..%u (contexts of 0..N bytes)\n"
     "  -m, --memory MB    node memory budget in MB, 1..%u\n"
     "      --verify       decode each member in memory and compare with the input\n"
+    "      --long[=SIZE]  find long repeats up to SIZE back (default 1G, at most 4G)\n"
+    "                     and code them as references before the model\n"
     "      --plain        with -d, -t, -l: also read plain streams (no trailer, so\n"
     "                     no check: files of the first builds)\n"
     "  -T, --threads N    compress or decode N blocks side by side (0: one per core,\n"
@@ -82,7 +84,7 @@ bool parse_number(const char* s, uint32_t lo, uint32_t hi, uint32_t& out) {
   return true;
 }
 
-enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE, OPT_PLAIN, OPT_RM };
+enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE, OPT_PLAIN, OPT_LONG, OPT_RM };
 
 // -T, --block-size and -M.  False after printing the reason.
 bool parse_sizes(int c, const char* arg, Options& opt) {
@@ -95,14 +97,18 @@ bool parse_sizes(int c, const char* arg, Options& opt) {
     std::fprintf(stderr, "tav_e: invalid thread count '%s' (allowed: 0..%u, 0: one per core)\n", arg, MAX_THREADS);
     return false;
   }
-  const bool block = c == OPT_BLOCK_SIZE;
-  const SizeParse p = block ? parse_size(arg, "--block-size", 1, MAX_TEXT_LENGTH)
-                            : parse_size(arg, "--memlimit", 1, UINT64_MAX);
+  if (c == OPT_LONG && arg == nullptr) {
+    opt.long_window = DEFAULT_LONG_WINDOW;
+    return true;
+  }
+  const SizeParse p = c == OPT_BLOCK_SIZE ? parse_size(arg, "--block-size", 1, MAX_TEXT_LENGTH)
+                      : c == OPT_LONG    ? parse_size(arg, "--long", 1, MAX_LONG_WINDOW)
+                                         : parse_size(arg, "--memlimit", 1, UINT64_MAX);
   if (!p.ok) {
     std::fprintf(stderr, "tav_e: %s\n", p.error.c_str());
     return false;
   }
-  (block ? opt.block_bytes : opt.memory_limit) = p.bytes;
+  (c == OPT_BLOCK_SIZE ? opt.block_bytes : c == OPT_LONG ? opt.long_window : opt.memory_limit) = p.bytes;
   return true;
 }
 
@@ -139,7 +145,7 @@ int parse_args(int argc, char** argv, Options& opt) {
       {"keep", no_argument, nullptr, 'k'},         {"rm", no_argument, nullptr, OPT_RM},
       {"order", required_argument, nullptr, OPT_ORDER},
       {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, OPT_VERIFY},
-      {"plain", no_argument, nullptr, OPT_PLAIN},
+      {"plain", no_argument, nullptr, OPT_PLAIN},    {"long", optional_argument, nullptr, OPT_LONG},
       {"compress", no_argument, nullptr, 'z'},     {"decompress", no_argument, nullptr, 'd'},
       {"uncompress", no_argument, nullptr, 'd'},   {"test", no_argument, nullptr, 't'},
       {"list", no_argument, nullptr, 'l'},         {"threads", required_argument, nullptr, 'T'},
@@ -168,6 +174,9 @@ int parse_args(int argc, char** argv, Options& opt) {
       case 'l': opt.mode = Mode::list; break;
       case OPT_VERIFY: opt.verify = true; break;
       case OPT_PLAIN: opt.plain = true; break;
+      case OPT_LONG:
+        if (!parse_sizes(c, optarg, opt)) return EXIT_USAGE_OR_IO;
+        break;
       case 'T': case 'M': case OPT_BLOCK_SIZE:
         if (!parse_sizes(c, optarg, opt)) return EXIT_USAGE_OR_IO;
         break;

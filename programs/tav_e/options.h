@@ -35,6 +35,7 @@ struct Options {
   bool remove_input = false;   // --rm: remove the input once its output is in place
   bool verify = false;
   bool plain = false;  // -d, -t, -l also read plain streams (no trailer, no check)
+  uint64_t long_window = 0;  // --long: the long-range stage's window; 0: off
   Verbosity verbosity = Verbosity::normal;
   uint32_t order = 0;
   uint32_t memory_mb = 0;

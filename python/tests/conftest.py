@@ -1,8 +1,9 @@
 """Fixtures for the tests of the tav module: the sample text and the tav_e
 program built beside the module (TAV_E, set by ctest; otherwise looked for in
-the build tree the module was imported from).  In the sanitizer build the
-interpreter runs with the sanitizer's runtime preloaded; the programs the
-tests start carry their own and must not get it (program_env)."""
+the build tree the package was imported from, build/python/tav).  In the
+sanitizer build the interpreter runs with the sanitizer's runtime preloaded;
+the programs the tests start carry their own and must not get it
+(program_env)."""
 import os
 import pathlib
 
@@ -23,7 +24,7 @@ def sample():
 def tav_e():
     path = os.environ.get("TAV_E")
     if not path:
-        path = str(pathlib.Path(tav.__file__).resolve().parents[1] / "programs" / "tav_e")
+        path = str(pathlib.Path(tav.__file__).resolve().parents[2] / "programs" / "tav_e")
     if not os.access(path, os.X_OK):
         pytest.fail(f"tav_e not found at {path}: set TAV_E to the built program")
     return path

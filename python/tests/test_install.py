@@ -17,7 +17,7 @@ assert tav.decompress(tav.compress(text, level=1)) == text
 
 
 def test_installed_module_imports(tmp_path, program_env):
-    build = pathlib.Path(os.environ.get("TAV_BUILD_DIR", pathlib.Path(tav.__file__).resolve().parents[1]))
+    build = pathlib.Path(os.environ.get("TAV_BUILD_DIR", pathlib.Path(tav.__file__).resolve().parents[2]))
     if not (build / "CMakeCache.txt").is_file():
         pytest.skip(f"{build} is not a build tree: set TAV_BUILD_DIR")
     prefix = tmp_path / "prefix"

@@ -4,8 +4,12 @@ import subprocess
 import threading
 import time
 
-import numpy
 import pytest
+
+try:
+    import numpy
+except ImportError:  # costs() then returns array('d')
+    numpy = None
 
 import tav
 
@@ -28,14 +32,18 @@ def test_round_trip(name, settings):
     assert tav.decompress(tav.compress(text, **settings)) == text
 
 
-@pytest.mark.parametrize("wrap", [bytes, bytearray, memoryview, lambda b: array.array("B", b),
-                                  lambda b: numpy.frombuffer(b, dtype=numpy.uint8)])
+WRAPS = [bytes, bytearray, memoryview, lambda b: array.array("B", b)]
+if numpy is not None:
+    WRAPS.append(lambda b: numpy.frombuffer(b, dtype=numpy.uint8))
+
+
+@pytest.mark.parametrize("wrap", WRAPS)
 def test_any_buffer_is_accepted(sample, wrap):
     text = sample[:5000]
     packed = tav.compress(wrap(text), level=2)
     assert packed == tav.compress(text, level=2)
     assert tav.decompress(wrap(packed)) == text
-    assert tav.costs(wrap(text), order=2).size == len(text)
+    assert len(tav.costs(wrap(text), order=2)) == len(text)
 
 
 def test_strided_view_is_read_in_order():
@@ -85,10 +93,11 @@ def test_members_side_by_side():
 @pytest.mark.parametrize("order, memory_mb", [(0, 1), (2, 64), (8, 1024), (16, 2)])
 def test_costs_add_up_to_the_stream(sample, order, memory_mb):
     bits = tav.costs(sample, order=order, memory_mb=memory_mb)
-    assert bits.dtype == numpy.float64 and bits.shape == (len(sample),)
-    assert (bits > 0).all()
+    if numpy is not None:
+        assert bits.dtype == numpy.float64 and bits.shape == (len(sample),)
+    assert len(bits) == len(sample) and min(bits) > 0
     stream = len(tav.compress(sample, order=order, memory_mb=memory_mb)) - MEMBER_OVERHEAD
-    assert abs(bits.sum() / 8 - stream) <= 8
+    assert abs(sum(bits) / 8 - stream) <= 8
 
 
 def test_costs_follow_the_text():

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "container_io.h"
+#include "decode_run.h"
+#include "parallel_members.h"
 #include "settings.h"
 #include "sha256.h"
 
@@ -168,6 +170,24 @@ const PresetCase PRESET_CASES[] = {
     {"binary-records", 7, "9cb1589be3dc15499c3e09f011b948b371145e4b6f0dc396b9c629c0c8c24021"},
 };
 
+// Whole files as tav_e writes them: members of `block` bytes in one run
+// (trailers of version 2), with the long-range stage when `window` is not 0.
+// Trailers and sections are part of the format as much as the streams.
+struct FileCase {
+  const char* input;
+  uint32_t order;
+  uint64_t block, window;
+  const char* expected;
+};
+
+const FileCase FILE_CASES[] = {
+    {"licenses-64k", 6, 16384, 0, "69fda429905a61d963e29231ab8dd461da022fa27bda8cab4c99a30f8166bc87"},
+    {"licenses-64k", 6, 16384, 1 << 20, "9326675478945b3bb776c0d4acc3895e213a8913a1e24996455d2ea07915af4f"},
+    {"licenses-64k", 3, 65536, 4096, "85dccdfb219e18e2d1bb378ca7c8e8c1fd7e400a6096972cdee446aa0c1b63e4"},
+    {"code-like", 8, 8192, 1 << 20, "b6a86f6edcf2777f3237f4a7009145c51538584ac868507f3e94d1969908d87d"},
+    {"repeated-block", 2, 30000, 1 << 20, "bca57e98ae38a17827434dea367d10e5211a4c5def76262443e113c2b0203ff9"},
+};
+
 const Bytes& input_named(const std::string& name) {
   for (const Input& in : inputs())
     if (name == in.name) return in.text;
@@ -187,6 +207,34 @@ std::string compressed_digest(const Bytes& text, uint32_t order, uint32_t memory
   return sha256_hex(z.file.data(), z.file.size());
 }
 
+// The digest of `text` compressed into a file of members; checks that it
+// decodes back to `text`.
+std::string file_digest(const Bytes& text, const FileCase& c) {
+  SpanBlockSource blocks(text, c.block);
+  CompressJobs jobs;
+  jobs.next_block = [&] { return blocks.next(); };
+  Bytes file;
+  jobs.write = [&](size_t, const CodedMember& m) {
+    file.insert(file.end(), m.bytes.begin(), m.bytes.end());
+    return true;
+  };
+  jobs.settings = {c.order, 64};
+  if (c.window != 0) {
+    LongRangeSettings s;
+    s.window_bytes = c.window;
+    jobs.long_range = s;
+  }
+  if (compress_blocks(jobs, 1).failure) return "fails";
+  FilePlan plan = plan_file(file);
+  EXPECT_FALSE(check_file(plan, PlainFiles::refuse)) << "the file does not check";
+  Bytes decoded;
+  DecodeTarget target;
+  target.write = [&](std::span<const uint8_t> b) { return decoded.insert(decoded.end(), b.begin(), b.end()), true; };
+  EXPECT_FALSE(decode_run(file, plan_decoding(file, std::move(plan), {1, 0}, false), target).failure);
+  EXPECT_TRUE(decoded == text) << "the file decodes to another text";
+  return sha256_hex(file.data(), file.size());
+}
+
 class GoldenHashes : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -203,6 +251,19 @@ TEST_F(GoldenHashes, CompressedBytesNeverChange) {
     const std::string actual = compressed_digest(input_named(c.input), c.order, c.memory_mb);
     if (print_)
       std::printf("    {\"%s\", %u, %u, \"%s\"},\n", c.input, c.order, c.memory_mb, actual.c_str());
+    EXPECT_EQ(actual, c.expected);
+  }
+}
+
+TEST_F(GoldenHashes, MemberFilesNeverChange) {
+  for (const FileCase& c : FILE_CASES) {
+    SCOPED_TRACE(std::string(c.input) + " order " + std::to_string(c.order) + " block " +
+                 std::to_string(c.block) + " window " + std::to_string(c.window));
+    const std::string actual = file_digest(input_named(c.input), c);
+    if (print_)
+      std::printf("    {\"%s\", %u, %llu, %llu, \"%s\"},\n", c.input, c.order,
+                  static_cast<unsigned long long>(c.block), static_cast<unsigned long long>(c.window),
+                  actual.c_str());
     EXPECT_EQ(actual, c.expected);
   }
 }

@@ -1,0 +1,212 @@
+"""The lzma-like interface: files, streaming classes, the bound and costs
+without numpy.  Where lzma and tav should behave alike, the same steps run
+on both and their results are compared."""
+import array
+import doctest
+import io
+import lzma
+import os
+import pathlib
+import shutil
+import sys
+
+import pytest
+
+import tav
+
+DATA = pathlib.Path(__file__).resolve().parents[2] / "tests" / "data"
+
+
+@pytest.fixture(scope="module")
+def text(sample):
+    return sample[:30000]
+
+
+def file_steps(f):
+    """What a reader sees through a series of calls on an open binary file."""
+    seen = [f.read(10), f.tell(), f.readline(), f.peek(1)[:1], f.seek(5), f.read(3), f.tell()]
+    buffer = bytearray(7)
+    seen += [f.readinto(buffer), bytes(buffer), f.seek(-4, io.SEEK_END), f.read(), f.tell(), f.read()]
+    seen += [f.seek(100), f.seek(20), f.read(5), f.seek(3, io.SEEK_CUR), f.read(2), f.seekable()]
+    f.seek(0)
+    seen += [len([line for line in f]), f.tell()]
+    return seen
+
+
+@pytest.mark.parametrize("target", ["path", "pathlike", "file object"])
+def test_reading_matches_lzma(tmp_path, text, target):
+    results = {}
+    for module in (lzma, tav):
+        path = tmp_path / f"text.{module.__name__}"
+        with module.open(path, "wb") as f:
+            f.write(text)
+        source = {"path": str(path), "pathlike": path, "file object": open(path, "rb")}[target]
+        with module.open(source) as f:
+            results[module] = file_steps(f)
+    assert results[tav] == results[lzma]
+
+
+@pytest.mark.parametrize("call", [
+    lambda m, p: m.open(p, "rw"),
+    lambda m, p: m.open(p, "rbt"),
+    lambda m, p: m.open(p, "rb", encoding="utf-8"),
+    lambda m, p: m.open(p, "wb", newline="\n"),
+    lambda m, p: m.open(p, "rb", preset=3),
+    lambda m, p: m.open(123.5),
+])
+def test_refusals_match_lzma(tmp_path, call):
+    raised = {}
+    for module in (lzma, tav):
+        path = tmp_path / f"refused.{module.__name__}"
+        with pytest.raises(Exception) as error:
+            call(module, path)
+        raised[module] = type(error.value)
+    assert raised[tav] == raised[lzma]
+
+
+@pytest.mark.parametrize("step", [lambda f: f.read(), lambda f: f.write(b"x"), lambda f: f.seek(0)])
+def test_closed_and_wrong_mode_match_lzma(tmp_path, step):
+    raised = {}
+    for module in (lzma, tav):
+        path = tmp_path / f"f.{module.__name__}"
+        outcome = []
+        for mode in ("wb", "rb"):
+            f = module.open(path, mode)
+            for state in ("open", "closed"):
+                try:
+                    step(f)
+                    outcome.append(None)
+                except Exception as error:
+                    outcome.append(type(error))
+                f.close()
+        raised[module] = outcome
+    assert raised[tav] == raised[lzma]
+
+
+@pytest.mark.parametrize("mode", ["a", "ab", "at"])
+def test_append_adds_members_and_x_refuses_an_existing_file(tmp_path, mode):
+    path = tmp_path / "log.tav"
+    first, second = "first part\n", "second part, é\n"
+    with tav.open(path, "wt", encoding="utf-8") as f:
+        f.write(first)
+    with tav.open(path, mode, **({"encoding": "utf-8"} if "t" in mode else {})) as f:
+        f.write(second if "t" in mode else second.encode())
+    assert len(tav.list(path.read_bytes())) == 2
+    with tav.open(path, "rt", encoding="utf-8") as f:
+        assert f.read() == first + second
+    with pytest.raises(FileExistsError):
+        tav.open(path, mode.replace("a", "x"))
+
+
+def test_copyfileobj_both_ways_writes_as_it_goes(text):
+    packed = io.BytesIO()
+    with tav.TavFile(packed, "wb", preset=2, block_size=4000) as f:
+        shutil.copyfileobj(io.BytesIO(text), f, length=5000)
+        assert packed.tell() > 0, "members are written as their blocks fill"
+        assert f.tell() == len(text)
+    out = io.BytesIO()
+    with tav.TavFile(io.BytesIO(packed.getvalue())) as f:
+        shutil.copyfileobj(f, out, length=333)
+    assert out.getvalue() == text
+    assert packed.getvalue() == tav.compress(text, 2, block_size=4000)
+
+
+@pytest.mark.parametrize("name", ["several members", "runs one after another", "plain file", "empty file"])
+def test_files_read_like_decompress(tmp_path, text, name):
+    data = {
+        "several members": tav.compress(text, 1, block_size=7000),
+        "runs one after another": tav.compress(text[:9000], 3) + tav.compress(b"") + tav.compress(text, 1),
+        "plain file": (DATA / "english_o3.tav").read_bytes(),
+        "empty file": b"",
+    }[name]
+    with tav.open(io.BytesIO(data)) as f:
+        assert f.read() == tav.decompress(data)
+
+
+@pytest.mark.parametrize("damage", ["cut short", "flipped byte"])
+def test_damaged_file_raises(text, damage):
+    data = bytearray(tav.compress(text, 1, block_size=9000))
+    if damage == "cut short":
+        del data[-20:]
+    else:
+        data[len(data) // 2] ^= 1
+    with pytest.raises(tav.Error), tav.open(io.BytesIO(bytes(data))) as f:
+        f.read()
+
+
+@pytest.mark.parametrize("piece", [1, 777, 10**6])
+def test_compressor_in_pieces_writes_what_compress_writes(text, piece):
+    part = text[:3000] if piece == 1 else text
+    c = tav.TavCompressor(preset=2, block_size=1000)
+    packed = b"".join(c.compress(part[i:i + piece]) for i in range(0, len(part), piece)) + c.flush()
+    assert packed == tav.compress(part, preset=2, block_size=1000)
+    with pytest.raises(ValueError):
+        c.compress(b"more")
+    with pytest.raises(ValueError):
+        c.flush()
+
+
+@pytest.mark.parametrize("chunk", [1, 50, 10**6])
+@pytest.mark.parametrize("max_length", [-1, 0, 100])
+def test_decompressor_gives_one_member_and_the_rest_as_unused_data(text, chunk, max_length):
+    first, second = tav.compress(text[:2000], 1), tav.compress(text[2000:4000], 2)
+    data = first + second + b"tail"
+    d, out, fed = tav.TavDecompressor(), [], 0
+    while not d.eof:
+        piece = data[fed:fed + chunk] if d.needs_input else b""
+        fed += len(piece)
+        out.append(d.decompress(piece, max_length if max_length != 0 else len(out) % 2 * 500))
+    assert b"".join(out) == text[:2000]
+    assert d.unused_data == data[len(first):fed]
+    assert d.needs_input is False
+    with pytest.raises(EOFError):
+        d.decompress(b"x")
+    rest = tav.TavDecompressor()
+    assert rest.decompress(data[len(first):]) == text[2000:4000] and rest.unused_data == b"tail"
+
+
+@pytest.mark.parametrize("args, kwargs, level", [((), {}, 6), ((3,), {}, 3), ((), {"preset": 2}, 2),
+                                                  ((), {"preset": 9, "level": 9}, 9)])
+def test_preset_and_level_are_the_same_setting(text, args, kwargs, level):
+    assert tav.compress(text[:5000], *args, **kwargs) == tav.compress(text[:5000], level=level)
+
+
+def test_preset_and_level_that_differ_are_refused():
+    with pytest.raises(TypeError):
+        tav.compress(b"text", preset=2, level=3)
+
+
+@pytest.mark.parametrize("size, block_size", [(0, None), (3, None), (5000, None), (60, 1), (5000, 700)])
+def test_compress_bound_holds_for_random_bytes(size, block_size):
+    data = os.urandom(size)
+    for order in (0, 16):
+        packed = tav.compress(data, order=order, block_size=block_size)
+        assert len(packed) <= tav.compress_bound(size, block_size)
+
+
+def test_compress_bound_refuses_what_cannot_be():
+    with pytest.raises(tav.Error):
+        tav.compress_bound(-1)
+    with pytest.raises(tav.Error):
+        tav.compress_bound(2**63)
+
+
+def test_costs_without_numpy(monkeypatch, sample):
+    with_numpy = tav.costs(sample[:3000], order=3)
+    monkeypatch.setitem(sys.modules, "numpy", None)
+    bits = tav.costs(sample[:3000], order=3)
+    assert isinstance(bits, array.array) and bits.typecode == "d"
+    assert list(bits) == list(with_numpy)
+
+
+def test_public_names_and_type_stubs_are_installed():
+    assert all(hasattr(tav, name) for name in tav.__all__)
+    package = pathlib.Path(tav.__file__).parent
+    assert (package / "py.typed").is_file() and (package / "__init__.pyi").is_file()
+    assert tav.TavFile.read.__doc__ and tav.open.__doc__ and tav.TavDecompressor.__doc__
+
+
+def test_docstring_examples_run(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # the file examples write there
+    failed, attempted = doctest.testmod(tav, extraglobs={"tav": tav})
+    assert failed == 0 and attempted > 10
