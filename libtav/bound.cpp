@@ -56,7 +56,7 @@ constexpr uint64_t kBytesPerByte = 6;   // shifted out per text byte, at most
 
 extern "C" size_t tav_compress_bound(size_t src_size) {
   const uint64_t n = src_size;
-  const uint64_t block = tav::lib::DEFAULT_BLOCK_BYTES;
+  const uint64_t block = tav::DEFAULT_BLOCK_BYTES;
   const uint64_t members = n == 0 ? 1 : n / block + (n % block != 0);
   // 6n + 52m fits in 64 bits whenever n does not exceed 2^64 / 7.
   if (n > UINT64_MAX / (kBytesPerByte + 1)) return 0;
