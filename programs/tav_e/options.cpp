@@ -250,10 +250,12 @@ int parse_args(int argc, char** argv, Options& opt) {
 bool has_tav_suffix(const std::string& name) { return !decompressed_name(name).empty(); }
 
 int name_output(Options& opt) {
-  if (opt.stdout_asked || opt.from_stdin() || opt.mode == Mode::test || opt.mode == Mode::list)
+  if (opt.stdout_asked || opt.mode == Mode::test || opt.mode == Mode::list)
     opt.output.clear();
   else if (!opt.output_asked.empty())
     opt.output = opt.output_asked;
+  else if (opt.from_stdin())
+    opt.output.clear();
   else if (opt.mode == Mode::compress)
     opt.output = opt.input + ".tav";
   else if ((opt.output = decompressed_name(opt.input)).empty()) {
