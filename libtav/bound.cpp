@@ -31,6 +31,13 @@
 // So a member of k bytes is at most 52 + 6k - 1 bytes (k >= 1), and any
 // split of n bytes into m members at most 52 m + 6 n.
 //
+// With the long-range stage (TAV_PARAM_LONG_WINDOW) a member also carries
+// its reference section and the section's 4-byte size.  The section's head
+// is at most 16 bytes (version, window, count and text length as varints of
+// at most 1, 5, 5 and 5 bytes), and each reference at most 15 (three varints
+// of at most 5) while it takes at least 128 bytes of text from the model,
+// which would have cost up to 6 each.  So 20 more bytes a member cover it.
+//
 // The bound is loose, about 5.5 times what random bytes take (1.08 to 1.11
 // times their size at orders 0 to 16: docs/library.md has the command).  Without the
 // 0xFF-run resets the argument would give 3 bytes a byte; they are rare in
@@ -49,7 +56,9 @@
 
 namespace {
 
-constexpr uint64_t kMemberBytes = 52;   // header, first 4 and last 4 stream bytes, trailer
+// Header, first 4 and last 4 stream bytes, trailer; then a long-range
+// section's head and size.
+constexpr uint64_t kMemberBytes = 52 + 20;
 constexpr uint64_t kBytesPerByte = 6;   // shifted out per text byte, at most
 
 }  // namespace
@@ -58,7 +67,7 @@ extern "C" size_t tav_compress_bound(size_t src_size) {
   const uint64_t n = src_size;
   const uint64_t block = tav::DEFAULT_BLOCK_BYTES;
   const uint64_t members = n == 0 ? 1 : n / block + (n % block != 0);
-  // 6n + 52m fits in 64 bits whenever n does not exceed 2^64 / 7.
+  // 6n + 72m fits in 64 bits whenever n does not exceed 2^64 / 7.
   if (n > UINT64_MAX / (kBytesPerByte + 1)) return 0;
   const uint64_t bound = kBytesPerByte * n + kMemberBytes * members;
   if (bound > SIZE_MAX) return 0;

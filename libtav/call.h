@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "decoder_types.h"
+#include "run_error.h"
 #include "tav.h"
 
 namespace tav::lib {
@@ -35,6 +36,8 @@ template <class F>
 tav_error guarded(F&& f) noexcept {
   try {
     return f();
+  } catch (const RunInterrupted&) {
+    return TAV_ERROR_INTERRUPTED;
   } catch (const std::length_error&) {
     return TAV_ERROR_TOO_LARGE;
   } catch (...) {

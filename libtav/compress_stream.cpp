@@ -49,7 +49,7 @@ tav_error CompressStream::code_batch() {
         if (next == batch_.size()) return BlockRead{};
         return BlockRead{BlockStatus::block, std::move(batch_[next++]), 0};
       },
-      [&](std::span<const uint8_t> m) { queue(m); }, &run_);
+      [&](std::span<const uint8_t> m) { queue(m); }, &run_, stop_);
   batch_.clear();
   return e;
 }
@@ -106,6 +106,7 @@ tav_error CompressStream::step(const Params& p, tav_out_buffer& out, tav_in_buff
   const tav_error e = coded_call([&] {
     if (state_ == State::idle) {
       plan_ = compress_plan(p, std::nullopt);
+      stop_ = p.stop;
       cutter_.emplace(p.block_bytes);
       state_ = State::open;
     }

@@ -44,6 +44,7 @@ class CompressStream {
 
   State state_ = State::idle;
   CompressPlan plan_;
+  StopRequest stop_;
   std::optional<BlockCutter> cutter_;        // cuts the input into blocks
   MemberRun run_;                            // numbers the members, holds back the newest
   std::vector<std::vector<uint8_t>> batch_;  // full blocks, coded together

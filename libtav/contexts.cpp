@@ -34,7 +34,21 @@ tav_error tav_cctx_get(const tav_cctx* cctx, tav_param param, int64_t* value) {
   return tav::lib::get_param(cctx->params, tav::lib::raw_value(param), value);
 }
 
+tav_error tav_cctx_set_stop(tav_cctx* cctx, tav_stop_fn stop, void* opaque) {
+  if (cctx == nullptr) return TAV_ERROR_PARAMETER;
+  if (cctx->stream.open()) return TAV_ERROR_STAGE;
+  cctx->params.stop = tav::lib::stop_request(stop, opaque);
+  return TAV_OK;
+}
+
 tav_dctx* tav_dctx_create(void) { return create<tav_dctx>(); }
+
+tav_error tav_dctx_set_stop(tav_dctx* dctx, tav_stop_fn stop, void* opaque) {
+  if (dctx == nullptr) return TAV_ERROR_PARAMETER;
+  if (dctx->stream.open()) return TAV_ERROR_STAGE;
+  dctx->params.stop = tav::lib::stop_request(stop, opaque);
+  return TAV_OK;
+}
 
 void tav_dctx_free(tav_dctx* dctx) { delete dctx; }
 

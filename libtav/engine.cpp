@@ -12,6 +12,7 @@ tav_error error_of(const RunError& e) {
     case RunFault::damaged:
       return e.member_fault == MemberFault::trailer_unsupported ? TAV_ERROR_UNSUPPORTED : TAV_ERROR_DAMAGED;
     case RunFault::not_compressed: return TAV_ERROR_DAMAGED;
+    case RunFault::interrupted: return TAV_ERROR_INTERRUPTED;
     case RunFault::read:  // a block source fails only when it cannot copy a block
     case RunFault::out_of_memory:
     default:
@@ -27,7 +28,7 @@ CompressPlan compress_plan(const Params& p, std::optional<uint64_t> input_bytes)
 }
 
 tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
-                           const MemberBytesWriter& write, MemberRun* run) {
+                           const MemberBytesWriter& write, MemberRun* run, const StopRequest& stop) {
   CompressJobs jobs;
   jobs.next_block = next;
   jobs.write = [&](size_t, const CodedMember& m) {
@@ -37,6 +38,7 @@ tav_error compress_members(const CompressPlan& plan, const std::function<BlockRe
   jobs.settings = plan.settings;
   jobs.long_range = plan.long_range;
   jobs.run = run;
+  jobs.stop = stop;
   const CompressOutcome c = compress_blocks(jobs, plan.threads.threads);
   return c.failure ? error_of(*c.failure) : TAV_OK;
 }
@@ -64,6 +66,7 @@ tav_error decode_members_to(const Params& p, std::span<const uint8_t> file, cons
     write(text);
     return true;
   };
+  target.stop = p.stop;
   const DecodeOutcome o = decode_run(file, plan_decoding(file, plan, {p.threads, p.memory_limit}, false), target);
   return o.failure ? error_of(*o.failure) : TAV_OK;
 }

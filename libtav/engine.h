@@ -26,7 +26,8 @@ using MemberBytesWriter = std::function<void(std::span<const uint8_t> member)>;
 // belong to a run that goes on after the call (the caller ends it);
 // without, they are a whole run.
 tav_error compress_members(const CompressPlan& plan, const std::function<BlockRead()>& next,
-                           const MemberBytesWriter& write, MemberRun* run = nullptr);
+                           const MemberBytesWriter& write, MemberRun* run = nullptr,
+                           const StopRequest& stop = {});
 
 // Ends `run` (its last member marked, or an empty member to close it).
 tav_error end_run(const CompressPlan& plan, MemberRun& run, const MemberBytesWriter& write);

@@ -24,6 +24,7 @@ const char* tav_error_message(tav_error code) {
     case TAV_ERROR_DST_TOO_SMALL: return "the output buffer is too small";
     case TAV_ERROR_STAGE: return "a call out of order for the stream";
     case TAV_ERROR_TOO_LARGE: return "a size too large for this library or machine";
+    case TAV_ERROR_INTERRUPTED: return "interrupted";
   }
   return "unknown error code";
 }

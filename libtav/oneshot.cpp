@@ -28,7 +28,8 @@ tav_error compress_buffer(const Params& p, const void* src, size_t src_size, voi
           if (member.size() <= dst_capacity - std::min(written, dst_capacity))
             std::memcpy(static_cast<uint8_t*>(dst) + written, member.data(), member.size());
           written += member.size();
-        });
+        },
+        nullptr, p.stop);
     if (e != TAV_OK) return e;
     *dst_size = written;
     return written > dst_capacity ? TAV_ERROR_DST_TOO_SMALL : TAV_OK;

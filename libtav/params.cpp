@@ -70,6 +70,11 @@ tav_error get_param(const Params& p, int param, int64_t* value) {
   return TAV_ERROR_PARAMETER;
 }
 
+StopRequest stop_request(tav_stop_fn stop, void* opaque) {
+  if (stop == nullptr) return {};
+  return [stop, opaque] { return stop(opaque) != 0; };
+}
+
 Params level_params(int level) {
   Params p;
   if (level != 0) set_param(p, TAV_PARAM_LEVEL, level);

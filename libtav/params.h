@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "run_error.h"
 #include "settings.h"
 #include "tav.h"
 
@@ -19,12 +20,16 @@ struct Params {
   uint64_t memory_limit = 0;  // 0: a quarter of the machine's memory
   bool plain = false;         // decompression also reads plain streams
   uint64_t long_window = 0;   // the long-range stage's window; 0: off
+  StopRequest stop;           // the caller's interrupt check, if any
 };
 
 // TAV_ERROR_PARAMETER for an unknown parameter (any int a caller passed for
 // a tav_param) or a value out of its range; `value` is then not applied.
 tav_error set_param(Params& p, int param, int64_t value);
 tav_error get_param(const Params& p, int param, int64_t* value);
+
+// The engine's stop request for a caller's interrupt check (empty for NULL).
+StopRequest stop_request(tav_stop_fn stop, void* opaque);
 
 // The parameters of tav_compress at `level` (0: the default): one thread.
 Params level_params(int level);

@@ -58,7 +58,8 @@ typedef enum tav_error {
   TAV_ERROR_CANNOT_CODE = 5,   /* no order can code the text within the node budget */
   TAV_ERROR_DST_TOO_SMALL = 6, /* the output buffer cannot hold the result */
   TAV_ERROR_STAGE = 7,         /* a call out of order, e.g. more input after the end */
-  TAV_ERROR_TOO_LARGE = 8      /* a size this library or machine cannot address */
+  TAV_ERROR_TOO_LARGE = 8,     /* a size this library or machine cannot address */
+  TAV_ERROR_INTERRUPTED = 9    /* the context's interrupt check asked the call to stop */
 } tav_error;
 
 /* One line, no newline, never NULL; an unknown code gets a text too. */
@@ -101,7 +102,7 @@ TAV_API tav_error tav_compress(const void* src, size_t src_size, void* dst, size
 
 /* The most bytes tav_compress or tav_compress_cctx can write for a text of
  * src_size bytes at any level, order, memory budget and thread count, with
- * blocks of the default 64 MiB or larger: 6 bytes per text byte plus 52 per
+ * blocks of the default 64 MiB or larger: 6 bytes per text byte plus 72 per
  * member (a proven worst case of the range coder; real output is far
  * smaller).  With a smaller block size B, a text makes ceil(src_size / B)
  * members of at most tav_compress_bound(B) bytes each.  0 when the bound
@@ -171,6 +172,15 @@ TAV_API tav_error tav_compress_stream(tav_cctx* cctx, tav_out_buffer* out, tav_i
 /* Abandons an open stream; the parameters stay. */
 TAV_API void tav_cctx_reset(tav_cctx* cctx);
 
+/* An interrupt check for the context's calls (NULL: none).  While a call
+ * codes, `stop(opaque)` is called now and then (about every 64 KiB of text
+ * on each coding thread, maybe on several threads at once); a nonzero
+ * return ends the call with TAV_ERROR_INTERRUPTED as soon as every thread
+ * has stopped, and closes an open stream.  For a caller that must stay
+ * responsive: a user's interrupt, a deadline. */
+typedef int (*tav_stop_fn)(void* opaque);
+TAV_API tav_error tav_cctx_set_stop(tav_cctx* cctx, tav_stop_fn stop, void* opaque);
+
 /* ---- decompression context and stream -------------------------------------- */
 
 typedef struct tav_dctx tav_dctx;
@@ -202,6 +212,9 @@ TAV_API tav_error tav_decompress_stream(tav_dctx* dctx, tav_out_buffer* out, tav
                                         tav_end_directive end, size_t* remaining);
 
 TAV_API void tav_dctx_reset(tav_dctx* dctx);
+
+/* As tav_cctx_set_stop, for the context's decompressions. */
+TAV_API tav_error tav_dctx_set_stop(tav_dctx* dctx, tav_stop_fn stop, void* opaque);
 
 /* ---- listing ------------------------------------------------------------------ */
 

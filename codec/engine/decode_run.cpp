@@ -81,6 +81,7 @@ DecodeOutcome decode_side_by_side(std::span<const uint8_t> file, const DecodePla
   jobs.file = file;
   jobs.plan = &plan.file;
   jobs.progress = target.progress;
+  jobs.stop = target.stop;
   jobs.node_memory_limit = plan.node_room;
   uint64_t at = 0;
   jobs.write = [&](size_t, std::span<const uint8_t> text) {
@@ -130,8 +131,16 @@ std::optional<RunError> check_file(const FilePlan& plan, PlainFiles plain) {
 }
 
 DecodeOutcome decode_run(std::span<const uint8_t> file, const DecodePlan& plan, const DecodeTarget& target) {
-  if (target.whole_text != nullptr && plan.file.members.size() == 1) return decode_in_place(file, plan, target);
-  return decode_side_by_side(file, plan, target);
+  try {
+    if (target.whole_text != nullptr && plan.file.members.size() == 1 && !target.stop)
+      return decode_in_place(file, plan, target);
+    return decode_side_by_side(file, plan, target);
+  } catch (const RunInterrupted&) {
+    DecodeOutcome o;
+    o.failure.emplace();
+    o.failure->fault = RunFault::interrupted;
+    return o;
+  }
 }
 
 }  // namespace tav

@@ -37,6 +37,7 @@ struct DecodeTarget {
   std::function<bool(std::span<const uint8_t> text)> write;
   // Any thread, serialized: as FileProgress, over the whole text.
   FileProgress progress;
+  StopRequest stop;  // any thread; may be empty
   // Optional: room for the file's whole text + 1, zeroed.  Every member's
   // text is placed here too; a file of one member is decoded straight into it.
   uint8_t* whole_text = nullptr;
@@ -53,7 +54,8 @@ struct DecodeOutcome {
 };
 
 // Decodes every member of `plan.file` (check_file found nothing) on
-// plan.threads threads, each model within plan.node_room.
+// plan.threads threads, each model within plan.node_room.  A stop request
+// ends it as RunFault::interrupted.
 DecodeOutcome decode_run(std::span<const uint8_t> file, const DecodePlan& plan, const DecodeTarget& target);
 
 }  // namespace tav

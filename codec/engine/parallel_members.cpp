@@ -92,10 +92,11 @@ bool code_block(const CompressJobs& jobs, SharedProgress& shared, BlockJob& in, 
     order = o;
     std::tie(t, b) = count.move_to(shared, 0, 0);
   };
-  if (jobs.progress)
+  if (jobs.progress || jobs.stop)
     observer.progress = [&](uint32_t p, uint64_t written) {
+      if (jobs.stop && jobs.stop()) throw RunInterrupted();
       std::tie(t, b) = count.move_to(shared, p, written);
-      shared.try_report([&] { jobs.progress(t, b, order); });
+      if (jobs.progress) shared.try_report([&] { jobs.progress(t, b, order); });
     };
   if (jobs.attempt_failed)
     observer.attempt_failed = [&](const FailedAttempt& a) {
@@ -197,6 +198,7 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
   OrderedJobs<BlockJob, CodedMember, RunError> ordered;
   ordered.produce = [&](size_t index, BlockJob& in, RunError& err) {
     BlockRead r = jobs.next_block();
+    if (jobs.stop && jobs.stop()) throw RunInterrupted();
     in.index = index;
     in.number = static_cast<uint32_t>(first_number + index);
     in.position = position;
@@ -236,7 +238,14 @@ CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads) {
     write_failed(err);
     return false;
   };
-  const JobsOutcome<RunError> o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  JobsOutcome<RunError> o;
+  try {
+    o = run_ordered_jobs(ordered, JobLimits{threads, 0});
+  } catch (const RunInterrupted&) {
+    c.failure.emplace();
+    c.failure->fault = RunFault::interrupted;
+    return c;
+  }
   c.threads_used = o.threads_used;
   if (o.failure) {
     c.failure = o.failure->error;
@@ -278,10 +287,13 @@ bool decode_one(const DecodeJobs& jobs, SharedProgress& shared, size_t index, De
   FileProgress progress;
   JobCount count;
   uint64_t t = 0, b = 0;
-  if (jobs.progress)
+  uint32_t calls = 0;
+  if (jobs.progress || jobs.stop)
     progress = [&](uint64_t p, uint64_t file_position, uint32_t pages) {
+      // Called every 512 bytes: the stop request every 64 KiB.
+      if (jobs.stop && ++calls % 128 == 0 && jobs.stop()) throw RunInterrupted();
       std::tie(t, b) = count.move_to(shared, p, file_position - m.offset);
-      shared.try_report([&] { jobs.progress(t, b, pages); });
+      if (jobs.progress) shared.try_report([&] { jobs.progress(t, b, pages); });
     };
   out.r = decode_member(jobs.file, m, jobs.plan->checked, out.text.get(), nullptr, 0, progress,
                         jobs.node_memory_limit);

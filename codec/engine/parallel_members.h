@@ -94,6 +94,7 @@ struct CompressJobs {
   // Any worker, serialized: an order failed at `text_position` of the whole
   // input, another is tried.
   std::function<void(const FailedAttempt& a, uint64_t text_position)> attempt_failed;
+  StopRequest stop;  // any thread; may be empty
 };
 
 struct CompressOutcome {
@@ -108,6 +109,7 @@ struct CompressOutcome {
 
 // Compresses every block `jobs.next_block` gives, `threads` at a time; at
 // most the newest member is held back (MemberRun) when the call returns.
+// A stop request ends the run as RunFault::interrupted.
 // Requires the numeric mode to be set on every thread that codes: it is set
 // here on each worker.
 CompressOutcome compress_blocks(const CompressJobs& jobs, unsigned threads);
@@ -124,9 +126,11 @@ struct DecodeJobs {
   // Any worker, serialized: as FileProgress, over the whole text.
   FileProgress progress;
   uint64_t node_memory_limit = UINT64_MAX;
+  StopRequest stop;  // any thread; may be empty
 };
 
-// Decodes the plan's members `threads` at a time.  The result reads as
+// Decodes the plan's members `threads` at a time; a stop request throws
+// RunInterrupted once every worker has stopped.  The result reads as
 // decode_file's: `member` the last one handed over or the failed one,
 // `text_written` what `write` took; a write failure is reported as
 // output_failed on that member with `write_error` set.

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "container.h"
 #include "decode_loop.h"
@@ -26,7 +27,16 @@ enum class RunFault {
   not_compressed, // no trailer: not a file of members, or one cut short
   damaged,        // compressed data damaged: `member_fault` when a check or the
                   // trailers fail, else `stream` says how the stream failed
+  interrupted,    // the caller's stop() asked the run to end
 };
+
+// Thrown from inside a run when its stop() says so; the engine turns it into
+// RunFault::interrupted once every worker has stopped.
+struct RunInterrupted {};
+
+// A caller's request to end a run early, asked now and then (about every
+// 64 KiB of text on each thread): true ends it.
+using StopRequest = std::function<bool()>;
 
 struct RunError {
   RunFault fault = RunFault::damaged;

@@ -89,12 +89,12 @@ def decompress(data):
 def compress_bound(size, block_size=None):
     """The most bytes compress() can return for `size` bytes of text, at any setting.
 
-    A proven worst case of the range coder (6 bytes a text byte and 52 a
+    A proven worst case of the range coder (6 bytes a text byte and 72 a
     member), far above what any text takes; `block_size` counts the members
     of a block size below the default 64 MiB.
 
         >>> tav.compress_bound(0)
-        52
+        72
     """
     return _tav.compress_bound(size, block_size)
 

@@ -160,8 +160,53 @@ TEST(LibErrors, CallsOutOfOrder) {
   tav_dctx_free(d);
 }
 
+// The interrupt check: asked while a call codes, it ends the call with
+// TAV_ERROR_INTERRUPTED on one thread or several; never asking changes nothing.
+TEST(LibErrors, InterruptCheckEndsTheCall) {
+  Bytes text;
+  for (int i = 0; i < 4; ++i) {
+    const Bytes s = sample(150000);
+    text.insert(text.end(), s.begin(), s.end());
+  }
+  const Bytes file = compress_with({{TAV_PARAM_LEVEL, 1}, {TAV_PARAM_BLOCK_SIZE, 128 << 10}}, text);
+  struct Count {
+    int calls = 0, stop_at = 0;
+  };
+  const tav_stop_fn stop = [](void* c) {
+    Count& n = *static_cast<Count*>(c);
+    return ++n.calls == n.stop_at ? 1 : 0;
+  };
+  for (const int threads : {1, 2}) {
+    for (const int stop_at : {0, 3}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, stop at " << stop_at);
+      const tav_error want = stop_at == 0 ? TAV_OK : TAV_ERROR_INTERRUPTED;
+      Count n{0, stop_at};
+      tav_cctx* c = tav_cctx_create();
+      ASSERT_EQ(tav_cctx_set(c, TAV_PARAM_LEVEL, 1), TAV_OK);
+      ASSERT_EQ(tav_cctx_set(c, TAV_PARAM_BLOCK_SIZE, 128 << 10), TAV_OK);
+      ASSERT_EQ(tav_cctx_set(c, TAV_PARAM_THREADS, threads), TAV_OK);
+      ASSERT_EQ(tav_cctx_set_stop(c, stop, &n), TAV_OK);
+      Bytes out(tav_compress_bound(text.size()));
+      size_t size = 0;
+      EXPECT_EQ(tav_compress_cctx(c, text.data(), text.size(), out.data(), out.size(), &size), want);
+      if (want == TAV_OK) {
+        EXPECT_TRUE(Bytes(out.begin(), out.begin() + static_cast<long>(size)) == file);
+      }
+      tav_cctx_free(c);
+
+      n = Count{0, stop_at};
+      tav_dctx* d = tav_dctx_create();
+      ASSERT_EQ(tav_dctx_set(d, TAV_PARAM_THREADS, threads), TAV_OK);
+      ASSERT_EQ(tav_dctx_set_stop(d, stop, &n), TAV_OK);
+      Bytes back(text.size());
+      EXPECT_EQ(tav_decompress_dctx(d, file.data(), file.size(), back.data(), back.size(), &size), want);
+      tav_dctx_free(d);
+    }
+  }
+}
+
 TEST(LibErrors, MessagesForEveryCode) {
-  for (int code = TAV_OK; code <= TAV_ERROR_TOO_LARGE + 1; ++code) {
+  for (int code = TAV_OK; code <= TAV_ERROR_INTERRUPTED + 1; ++code) {
     const char* m = tav_error_message(static_cast<tav_error>(code));
     ASSERT_NE(m, nullptr);
     EXPECT_GT(std::strlen(m), 5u);
