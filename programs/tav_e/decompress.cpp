@@ -109,9 +109,7 @@ int decode(const Options& opt, const Compressed& c,
 
 std::string ratio(uint64_t compressed, uint64_t text) {
   if (text == 0) return "---";
-  char s[32];
-  std::snprintf(s, sizeof s, "%.3f", static_cast<double>(compressed) / static_cast<double>(text));
-  return s;
+  return decimal_text(static_cast<double>(compressed) / static_cast<double>(text), 3);
 }
 
 void list_members(const Compressed& c) {

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "size_text.h"
+
 #include <unistd.h>
 
 #include <cinttypes>
@@ -52,7 +54,8 @@ void Progress::show(uint64_t position, uint64_t compressed, uint32_t order) {
   const double speed = mb_per_second(position, elapsed);
   char where[32];
   if (total_ != 0)
-    std::snprintf(where, sizeof where, "%.1f%%", 100.0 * static_cast<double>(position) / static_cast<double>(total_));
+    std::snprintf(where, sizeof where, "%s%%",
+                  decimal_text(100.0 * static_cast<double>(position) / static_cast<double>(total_), 1).c_str());
   else
     std::snprintf(where, sizeof where, "%" PRIu64 " MB", position >> 20);
   std::string left;
@@ -60,8 +63,9 @@ void Progress::show(uint64_t position, uint64_t compressed, uint32_t order) {
     left = ", " + clock_text(static_cast<double>(total_ - position) / (speed * 1e6)) + " left";
   std::string note;
   if (asked_order_ != UINT32_MAX && order != asked_order_) note = " (order " + std::to_string(order) + ")";
-  std::fprintf(stderr, "%stav_e: %s: %s %.2f MB/s %.3f bits/byte %s elapsed%s%s%s", tty_ ? "\r" : "",
-               label_.c_str(), where, speed, bits_per_byte(compressed, position), clock_text(elapsed).c_str(),
+  std::fprintf(stderr, "%stav_e: %s: %s %s MB/s %s bits/byte %s elapsed%s%s%s", tty_ ? "\r" : "",
+               label_.c_str(), where, decimal_text(speed, 2).c_str(),
+               decimal_text(bits_per_byte(compressed, position), 3).c_str(), clock_text(elapsed).c_str(),
                left.c_str(), note.c_str(), tty_ ? "\x1b[K" : "\n");
   shown_ = true;
 }
@@ -78,10 +82,11 @@ bool wants_report(const Options& opt) {
 
 void print_report(const Options& opt, const RunReport& r) {
   std::fprintf(stderr,
-               "tav_e: %s -> %s: %" PRIu64 " -> %" PRIu64 " bytes%s, %.3f bits/byte, %.3fs (%.2f MB/s)\n",
+               "tav_e: %s -> %s: %" PRIu64 " -> %" PRIu64 " bytes%s, %s bits/byte, %ss (%s MB/s)\n",
                opt.input_label().c_str(), opt.output_label().c_str(), r.text_bytes, r.out_bytes,
                r.members > 1 ? (" in " + std::to_string(r.members) + " members").c_str() : "",
-               bits_per_byte(r.out_bytes, r.text_bytes), r.seconds, mb_per_second(r.text_bytes, r.seconds));
+               decimal_text(bits_per_byte(r.out_bytes, r.text_bytes), 3).c_str(), decimal_text(r.seconds, 3).c_str(),
+               decimal_text(mb_per_second(r.text_bytes, r.seconds), 2).c_str());
   std::fprintf(stderr, "tav_e: order %u%s, %uM budget, %" PRIu64 "k of node memory used%s\n", r.order,
                r.order == opt.order ? "" : " (the requested order cannot code this input)",
                opt.memory_mb, uint64_t{r.pages_used} * 4096 / 1024, opt.verify ? ", verified" : "");
@@ -90,10 +95,10 @@ void print_report(const Options& opt, const RunReport& r) {
 void print_decode_report(const Options& opt, const std::string& label, uint64_t compressed_bytes,
                          uint64_t text_bytes, size_t members, double seconds) {
   std::fprintf(stderr,
-               "tav_e: %s -> %s: %" PRIu64 " -> %" PRIu64 " bytes, %zu member%s, %.3f bits/byte, %.3fs (%.2f MB/s)\n",
+               "tav_e: %s -> %s: %" PRIu64 " -> %" PRIu64 " bytes, %zu member%s, %s bits/byte, %ss (%s MB/s)\n",
                label.c_str(), opt.output_label().c_str(), compressed_bytes, text_bytes, members,
-               members == 1 ? "" : "s", bits_per_byte(compressed_bytes, text_bytes), seconds,
-               mb_per_second(text_bytes, seconds));
+               members == 1 ? "" : "s", decimal_text(bits_per_byte(compressed_bytes, text_bytes), 3).c_str(),
+               decimal_text(seconds, 3).c_str(), decimal_text(mb_per_second(text_bytes, seconds), 2).c_str());
 }
 
 }  // namespace tav
