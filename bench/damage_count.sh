@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build-damage"}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAV_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tav_e damage_count >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -15,9 +15,14 @@ if [[ "${1:-}" == "--bench" ]]; then
          g++-aarch64-linux-gnu qemu-user
          python3-matplotlib)  # bench/plots.py
 fi
+# One dpkg-query for every package; apt-get runs only when one is missing.
+declare -A installed=()
+while read -r name status; do
+  if [[ $status == installed ]]; then installed[$name]=1; fi
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${pkgs[@]}" 2>/dev/null || true)
 missing=()
 for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ -n ${installed[$p]:-} ]] || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"

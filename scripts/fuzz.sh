@@ -10,7 +10,7 @@ bash scripts/deps.sh --fuzz
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(decoder_fuzz round_trip_fuzz sort_fuzz unsort_fuzz member_index_fuzz)
+((${#targets[@]})) || targets=(decoder_fuzz round_trip_fuzz sort_fuzz unsort_fuzz member_index_fuzz member_decode_fuzz)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTAV_FUZZ=ON -DTAV_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}" >/dev/null

@@ -1,5 +1,5 @@
-// One-shot calls of the C library: round trips, the same bytes as tav_e for
-// the same settings whatever the thread count, listing, and per-byte costs.
+// One-shot calls of the C library: round trips, presets as tav_e's, listing,
+// and per-byte costs.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -46,28 +46,11 @@ TEST(LibOneShot, RoundTripsAndKeepsTheCallersRoundingMode) {
   }
 }
 
-struct SettingsCase {
-  int order, memory_mb;
-  int64_t block;  // 0: the default
-};
-
-TEST(LibOneShot, SameBytesAsTavEForAnyThreads) {
+// A preset is tav_e's preset.  That the same order, budget, block size and
+// any threads give tav_e's bytes is guarded with every other entry point in
+// tests/programs/same_bytes_test.cpp.
+TEST(LibOneShot, PresetIsTavEsPreset) {
   const Bytes text = sample(20000);
-  const SettingsCase cases[] = {{2, 16, 0}, {5, 64, 7000}, {0, 1, 3000}};
-  for (const auto& c : cases) {
-    std::string args = "-T 1 --order " + std::to_string(c.order) + " -m " + std::to_string(c.memory_mb);
-    if (c.block != 0) args += " --block-size " + std::to_string(c.block);
-    SCOPED_TRACE(args);
-    const Bytes expected = tav_e(args, text);
-    ASSERT_FALSE(expected.empty());
-    for (int threads : {1, 2}) {
-      std::vector<std::pair<tav_param, int64_t>> params = {
-          {TAV_PARAM_ORDER, c.order}, {TAV_PARAM_MEMORY_MB, c.memory_mb}, {TAV_PARAM_THREADS, threads}};
-      if (c.block != 0) params.push_back({TAV_PARAM_BLOCK_SIZE, c.block});
-      EXPECT_EQ(compress_with(params, text), expected) << threads << " threads";
-    }
-  }
-  // A preset is tav_e's preset.
   Bytes file(text.size());
   size_t n = 0;
   ASSERT_EQ(tav_compress(text.data(), text.size(), file.data(), file.size(), &n, 1), TAV_OK);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +35,29 @@ Bytes compress_with(const std::vector<std::pair<tav_param, int64_t>>& params, co
   tav_cctx_free(c);
   out.resize(n);
   return out;
+}
+
+Bytes compress_stream(tav_cctx* c, const Bytes& text, size_t in_step, size_t out_step, size_t flush_every) {
+  Bytes out, buf(out_step);
+  size_t pos = 0;
+  for (;;) {
+    size_t n = std::min(in_step, text.size() - pos);
+    if (flush_every != 0) n = std::min(n, flush_every - pos % flush_every);
+    tav_in_buffer in{text.data() + pos, n, 0};
+    const bool last = pos + n == text.size();
+    const bool flush = flush_every != 0 && (pos + n) % flush_every == 0;
+    const tav_end_directive end = last ? TAV_END : flush ? TAV_FLUSH : TAV_CONTINUE;
+    size_t remaining = 1;
+    while (in.pos < in.size || (end != TAV_CONTINUE && remaining != 0)) {
+      tav_out_buffer o{buf.data(), buf.size(), 0};
+      const tav_error e = tav_compress_stream(c, &o, &in, end, &remaining);
+      EXPECT_EQ(e, TAV_OK);
+      if (e != TAV_OK) return {};
+      out.insert(out.end(), buf.begin(), buf.begin() + static_cast<long>(o.pos));
+    }
+    pos += n;
+    if (last) return out;
+  }
 }
 
 Bytes decompress(const Bytes& file) {

@@ -21,6 +21,11 @@ Bytes noise(size_t size, uint32_t seed = 1);
 // fails the test on an error.
 Bytes compress_with(const std::vector<std::pair<tav_param, int64_t>>& params, const Bytes& text);
 
+// Compresses `text` with the stream call on `c`: pieces of `in_step` bytes
+// pushed through output buffers of `out_step` bytes, a TAV_FLUSH after every
+// `flush_every` bytes (0: never); fails the test on an error.
+Bytes compress_stream(tav_cctx* c, const Bytes& text, size_t in_step, size_t out_step, size_t flush_every = 0);
+
 // Decompresses a whole file; fails the test on an error.
 Bytes decompress(const Bytes& file);
 

@@ -1,71 +1,16 @@
 // tav_e's habits of xz and zstd, run as a user runs them: several inputs in
 // turn, the inputs it skips, --rm, a report only where someone reads it, the
 // progress line, and the totals of a listing.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "program_run.h"
+
+namespace tavtest {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Each test in a fresh folder, where sh runs scripts with $E and $D naming
-// the programs; standard output and error are kept beside the folder.
-class TavEInputs : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tav_e_inputs_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directory(root_ / "work");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  Result shell(const std::string& body) const {
-    std::ofstream(root_ / "sh") << "E='" TAV_E_PATH "'; D='" TAV_D_PATH "'\n" << body << "\n";
-    const int raw = std::system(("cd '" + root_.string() + "/work' && sh ../sh </dev/null >../out 2>../err").c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read("../out"), read("../err")};
-  }
-  Result tav_e(const std::string& args) const { return shell("$E " + args); }
-  std::string read(const std::string& name) const {
-    std::ifstream f(root_ / "work" / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
-  void write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(root_ / "work" / name, std::ios::binary) << bytes;
-  }
-  // Names in the folder other than `expected`.
-  std::vector<std::string> other_files(const std::vector<std::string>& expected) const {
-    std::vector<std::string> others;
-    for (const auto& e : fs::directory_iterator(root_ / "work"))
-      if (std::find(expected.begin(), expected.end(), e.path().filename()) == expected.end())
-        others.push_back(e.path().filename());
-    return others;
-  }
-
-  fs::path root_;
-};
-
-std::string small_text() {
-  std::string text;
-  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i % 37) + " of a small text\n";
-  return text;
-}
+using TavEInputs = ProgramTest;
 
 size_t lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }
 
@@ -205,7 +150,7 @@ TEST_F(TavEInputs, ShowsProgressOnLongRuns) {
 // Several files end with their totals under a rule; one file does not.
 TEST_F(TavEInputs, ListsTheTotalsOfSeveralFiles) {
   write("a.txt", small_text());
-  write("b.txt", small_text() + small_text() + small_text());
+  write("b.txt", blocks_text());
   ASSERT_EQ(tav_e("-1 --block-size 64K a.txt b.txt").status, 0);
   EXPECT_EQ(lines(tav_e("-l a.txt.tav").out), 2u);
   // The sums of the two files' lines, then the totals line without its ratio.
@@ -218,3 +163,4 @@ TEST_F(TavEInputs, ListsTheTotalsOfSeveralFiles) {
 }
 
 }  // namespace
+}  // namespace tavtest

@@ -79,26 +79,26 @@ void expect_silent_success(const ProgramRun& r) {
 
 TEST_F(ToolsCli, WorkedExamplesThroughTheRealPrograms) {
   write_file(dir_ / "in", "ab\r\ncd\r\nx");
-  expect_silent_success(run(LINE_NUMBER_MSB, "in msb"));
+  expect_silent_success(run(LINE_NUMBER_MSB_PATH, "in msb"));
   EXPECT_EQ(read_file(dir_ / "msb"), "ab\x10\x10\x10\x10\x10\ncd\x10\x10\x10\x10\x11\nx");
-  expect_silent_success(run(LINE_NUMBER_LSB, "in lsb"));
+  expect_silent_success(run(LINE_NUMBER_LSB_PATH, "in lsb"));
   EXPECT_EQ(read_file(dir_ / "lsb"), "ab\x10\x10\x10\x10\x10\ncd\x11\x10\x10\x10\x10\nx");
 
   write_file(dir_ / "in", "\tA\r\nB");
-  expect_silent_success(run(CONTROL_FILTER, "in filtered"));
+  expect_silent_success(run(CONTROL_FILTER_PATH, "in filtered"));
   EXPECT_EQ(read_file(dir_ / "filtered"), "A\nB");
 
   // The sort tools and the inverse work on their fixed names by default.
   write_file(dir_ / "english_lf", "b\na\nx\n");
-  expect_silent_success(run(CONTEXT_SORT_LINE, ""));
+  expect_silent_success(run(CONTEXT_SORT_LINE_PATH, ""));
   EXPECT_EQ(read_file(dir_ / "english.out"), "bax\n\n\n");
-  expect_silent_success(run(CONTEXT_UNSORT, ""));
+  expect_silent_success(run(CONTEXT_UNSORT_PATH, ""));
   EXPECT_EQ(read_file(dir_ / "english.unp"), "b\na\nx\n");
-  expect_silent_success(run(CONTEXT_SORT_FILE, ""));
+  expect_silent_success(run(CONTEXT_SORT_FILE_PATH, ""));
   EXPECT_EQ(read_file(dir_ / "english.out"), "bxa\n\n\n");
 
   write_file(dir_ / "empty", "");
-  expect_silent_success(run(CONTEXT_SORT_FILE, "empty sorted"));
+  expect_silent_success(run(CONTEXT_SORT_FILE_PATH, "empty sorted"));
   EXPECT_TRUE(fs::exists(dir_ / "sorted"));
   EXPECT_EQ(read_file(dir_ / "sorted"), "");
 }
@@ -114,13 +114,13 @@ TEST_F(ToolsCli, RoundTripThroughNumberingSortAndInverse) {
     text += "\r\n";
   }
   write_file(dir_ / "raw", text);
-  expect_silent_success(run(LINE_NUMBER_LSB, "raw english_lf"));
+  expect_silent_success(run(LINE_NUMBER_LSB_PATH, "raw english_lf"));
   const std::string numbered = read_file(dir_ / "english_lf");
-  expect_silent_success(run(CONTEXT_SORT_FILE, ""));
-  expect_silent_success(run(CONTEXT_UNSORT, ""));
+  expect_silent_success(run(CONTEXT_SORT_FILE_PATH, ""));
+  expect_silent_success(run(CONTEXT_UNSORT_PATH, ""));
   EXPECT_EQ(read_file(dir_ / "english.unp"), numbered);
-  expect_silent_success(run(CONTEXT_SORT_LINE, "english_lf line.out"));
-  expect_silent_success(run(CONTEXT_UNSORT, "line.out line.unp"));
+  expect_silent_success(run(CONTEXT_SORT_LINE_PATH, "english_lf line.out"));
+  expect_silent_success(run(CONTEXT_UNSORT_PATH, "line.out line.unp"));
   EXPECT_EQ(read_file(dir_ / "line.unp"), numbered);
 }
 
@@ -132,33 +132,33 @@ struct BadStart {
 
 TEST_F(ToolsCli, BadStartsFailWithOneLineNamingFileAndReason) {
   const BadStart cases[] = {
-      {"too few arguments", LINE_NUMBER_MSB, "in", "usage: line_number_msb INPUT OUTPUT"},
-      {"no arguments", LINE_NUMBER_LSB, "", "usage: line_number_lsb INPUT OUTPUT"},
-      {"too few arguments", CONTROL_FILTER, "in", "usage: control_filter INPUT OUTPUT"},
+      {"too few arguments", LINE_NUMBER_MSB_PATH, "in", "usage: line_number_msb INPUT OUTPUT"},
+      {"no arguments", LINE_NUMBER_LSB_PATH, "", "usage: line_number_lsb INPUT OUTPUT"},
+      {"too few arguments", CONTROL_FILTER_PATH, "in", "usage: control_filter INPUT OUTPUT"},
       // A glob that matched three files: the second must not be overwritten.
-      {"too many arguments", LINE_NUMBER_MSB, "in out in", "usage: line_number_msb INPUT OUTPUT"},
-      {"too many arguments", LINE_NUMBER_LSB, "in out in", "usage: line_number_lsb INPUT OUTPUT"},
-      {"too many arguments", CONTROL_FILTER, "in out in", "usage: control_filter INPUT OUTPUT"},
-      {"too many arguments", CONTEXT_SORT_LINE, "a b c", "usage: context_sort_line [INPUT [OUTPUT]]"},
-      {"too many arguments", CONTEXT_UNSORT, "a b c", "usage: context_unsort [INPUT [OUTPUT]]"},
-      {"missing input", LINE_NUMBER_MSB, "missing out", "missing: cannot open for reading: No such file or directory"},
-      {"missing input", CONTROL_FILTER, "missing out", "missing: cannot open for reading: No such file or directory"},
-      {"missing default input", CONTEXT_SORT_LINE, "", "english_lf: cannot open for reading: No such file or directory"},
-      {"missing default input", CONTEXT_SORT_FILE, "", "english_lf: cannot open for reading: No such file or directory"},
-      {"missing default input", CONTEXT_UNSORT, "", "english.out: cannot open for reading: No such file or directory"},
-      {"directory as input", CONTEXT_SORT_FILE, ". out", ".: is a directory"},
-      {"directory as input", LINE_NUMBER_LSB, ". out", ".: read error: Is a directory"},
-      {"full disk", LINE_NUMBER_MSB, "in /dev/full", "/dev/full: write error: No space left on device"},
-      {"full disk", CONTROL_FILTER, "in /dev/full", "/dev/full: write error: No space left on device"},
-      {"full disk", CONTEXT_SORT_LINE, "in /dev/full", "/dev/full: write error: No space left on device"},
-      {"full disk", CONTEXT_SORT_FILE, "in /dev/full", "/dev/full: write error: No space left on device"},
-      {"full disk", CONTEXT_UNSORT, "in /dev/full", "/dev/full: write error: No space left on device"},
-      {"output in missing folder", LINE_NUMBER_LSB, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
-      {"output in missing folder", CONTEXT_SORT_FILE, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
-      {"output in missing folder", CONTEXT_UNSORT, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
-      {"output is the input", CONTROL_FILTER, "in ./in", "./in: is the same file as the input in; refusing to overwrite it"},
-      {"output is the input", LINE_NUMBER_MSB, "in in", "in: is the same file as the input in; refusing to overwrite it"},
-      {"output is the input", CONTEXT_SORT_LINE, "in in", "in: is the same file as the input in; refusing to overwrite it"},
+      {"too many arguments", LINE_NUMBER_MSB_PATH, "in out in", "usage: line_number_msb INPUT OUTPUT"},
+      {"too many arguments", LINE_NUMBER_LSB_PATH, "in out in", "usage: line_number_lsb INPUT OUTPUT"},
+      {"too many arguments", CONTROL_FILTER_PATH, "in out in", "usage: control_filter INPUT OUTPUT"},
+      {"too many arguments", CONTEXT_SORT_LINE_PATH, "a b c", "usage: context_sort_line [INPUT [OUTPUT]]"},
+      {"too many arguments", CONTEXT_UNSORT_PATH, "a b c", "usage: context_unsort [INPUT [OUTPUT]]"},
+      {"missing input", LINE_NUMBER_MSB_PATH, "missing out", "missing: cannot open for reading: No such file or directory"},
+      {"missing input", CONTROL_FILTER_PATH, "missing out", "missing: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_SORT_LINE_PATH, "", "english_lf: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_SORT_FILE_PATH, "", "english_lf: cannot open for reading: No such file or directory"},
+      {"missing default input", CONTEXT_UNSORT_PATH, "", "english.out: cannot open for reading: No such file or directory"},
+      {"directory as input", CONTEXT_SORT_FILE_PATH, ". out", ".: is a directory"},
+      {"directory as input", LINE_NUMBER_LSB_PATH, ". out", ".: read error: Is a directory"},
+      {"full disk", LINE_NUMBER_MSB_PATH, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTROL_FILTER_PATH, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_SORT_LINE_PATH, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_SORT_FILE_PATH, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"full disk", CONTEXT_UNSORT_PATH, "in /dev/full", "/dev/full: write error: No space left on device"},
+      {"output in missing folder", LINE_NUMBER_LSB_PATH, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output in missing folder", CONTEXT_SORT_FILE_PATH, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output in missing folder", CONTEXT_UNSORT_PATH, "in nodir/out", "nodir/out: cannot create: No such file or directory"},
+      {"output is the input", CONTROL_FILTER_PATH, "in ./in", "./in: is the same file as the input in; refusing to overwrite it"},
+      {"output is the input", LINE_NUMBER_MSB_PATH, "in in", "in: is the same file as the input in; refusing to overwrite it"},
+      {"output is the input", CONTEXT_SORT_LINE_PATH, "in in", "in: is the same file as the input in; refusing to overwrite it"},
   };
   const std::string input = "some\ntext\n\x01\x02 with control bytes\n";
   for (const auto& c : cases) {
@@ -180,7 +180,7 @@ TEST_F(ToolsCli, SortsWarnWhenTheLastLineHasNoLf) {
     std::string exe;
     ContextOrder order;
   };
-  const Sort sorts[] = {{CONTEXT_SORT_LINE, ContextOrder::line_bounded}, {CONTEXT_SORT_FILE, ContextOrder::unbounded}};
+  const Sort sorts[] = {{CONTEXT_SORT_LINE_PATH, ContextOrder::line_bounded}, {CONTEXT_SORT_FILE_PATH, ContextOrder::unbounded}};
   const std::pair<std::string, bool> texts[] = {
       {"hello world\nsecond line\nthird", true}, {"x", true}, {"a\nb\n", false}, {"\n", false}, {"", false}};
   for (const auto& sort : sorts) {
@@ -211,7 +211,7 @@ TEST_F(ToolsCli, OutOfMemoryNamesTheInput) {
   for (int line = 0; text.size() < (1 << 16); ++line) text += "line " + std::to_string(line) + " of some text\r\n";
   write_file(dir_ / "big", text);
   for (const std::string exe :
-       {LINE_NUMBER_MSB, LINE_NUMBER_LSB, CONTROL_FILTER, CONTEXT_SORT_LINE, CONTEXT_SORT_FILE, CONTEXT_UNSORT}) {
+       {LINE_NUMBER_MSB_PATH, LINE_NUMBER_LSB_PATH, CONTROL_FILTER_PATH, CONTEXT_SORT_LINE_PATH, CONTEXT_SORT_FILE_PATH, CONTEXT_UNSORT_PATH}) {
     const std::string program = fs::path(exe).filename().string();
     int reports = 0;
     // Long strides while the loader fails, short ones once the program runs.
