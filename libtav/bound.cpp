@@ -45,7 +45,7 @@
 // normalisations.  What it covers is every level, order, memory budget and
 // thread count: none of them enters the argument.
 //
-// The number of members assumes the default block size, 64 MiB: the blocks
+// The number of members assumes the default block size, 32 MiB: the blocks
 // of tav_compress, and of a context whose TAV_PARAM_BLOCK_SIZE is left at its
 // default or set larger.  A context with a smaller block size B writes
 // ceil(n / B) members of at most tav_compress_bound(B) bytes each.

@@ -78,7 +78,7 @@ typedef enum tav_param {
   TAV_PARAM_ORDER = 2,        /* 0..1086; replaces the preset's */
   TAV_PARAM_MEMORY_MB = 3,    /* node budget in MB, 1..32767; replaces the preset's */
   TAV_PARAM_THREADS = 4,      /* workers: 0 one per core, default 1 */
-  TAV_PARAM_BLOCK_SIZE = 5,   /* text bytes per member, 1 .. 2^31 - 1 (default 64 MiB) */
+  TAV_PARAM_BLOCK_SIZE = 5,   /* text bytes per member, 1 .. 2^31 - 1 (default 32 MiB) */
   TAV_PARAM_MEMORY_LIMIT = 6, /* bytes all threads may use; threads are reduced to fit;
                                  0 (default): a quarter of the machine's memory */
   TAV_PARAM_PLAIN = 7,        /* decompression only: 1 also reads plain streams (no trailer,
@@ -102,7 +102,7 @@ TAV_API tav_error tav_compress(const void* src, size_t src_size, void* dst, size
 
 /* The most bytes tav_compress or tav_compress_cctx can write for a text of
  * src_size bytes at any level, order, memory budget and thread count, with
- * blocks of the default 64 MiB or larger: 6 bytes per text byte plus 72 per
+ * blocks of the default 32 MiB or larger: 6 bytes per text byte plus 72 per
  * member (a proven worst case of the range coder; real output is far
  * smaller).  With a smaller block size B, a text makes ceil(src_size / B)
  * members of at most tav_compress_bound(B) bytes each.  0 when the bound

@@ -31,8 +31,10 @@ inline constexpr uint32_t DEFAULT_ORDER = 8;
 inline constexpr uint32_t DEFAULT_MEMORY_MB = 1024;
 
 // Blocks of a large input, each compressed as its own member by its own
-// model; the default of tav_e --block-size and of the library.
-inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{64} << 20;
+// model; the default of tav_e --block-size and of the library.  32 MiB gives
+// a second core work from 32 MiB of input on for 2.5 to 3.2 % more bytes
+// than 64 MiB (docs/benchmarks.md, "Block sizes").
+inline constexpr uint64_t DEFAULT_BLOCK_BYTES = uint64_t{32} << 20;
 
 // The long-range stage's window when none is named (tav_e --long, the
 // library): how far back a reference may reach, and so the text a decoder

@@ -19,18 +19,31 @@ int InputFile::open(const std::string& path) {
   return err;
 }
 
+int InputFile::open_stdin() {
+  close();
+  if (::fstat(STDIN_FILENO, &st_) != 0) return errno;
+  if (S_ISDIR(st_.st_mode)) return EISDIR;
+  fd_ = STDIN_FILENO;
+  borrowed_ = true;
+  return 0;
+}
+
 std::FILE* InputFile::stream() {
-  if (f_ == nullptr && fd_ >= 0) f_ = ::fdopen(fd_, "rb");
+  if (f_ == nullptr && fd_ >= 0) f_ = borrowed_ ? stdin : ::fdopen(fd_, "rb");
   return f_;
 }
 
 void InputFile::close() {
-  if (f_ != nullptr)
+  if (borrowed_) {
+    // standard input stays open
+  } else if (f_ != nullptr) {
     std::fclose(f_);
-  else if (fd_ >= 0)
+  } else if (fd_ >= 0) {
     ::close(fd_);
+  }
   f_ = nullptr;
   fd_ = -1;
+  borrowed_ = false;
 }
 
 }  // namespace tav

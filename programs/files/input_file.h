@@ -20,6 +20,9 @@ class InputFile {
   // Opens `path` for reading.  Returns 0, or an errno value: EISDIR for a
   // directory, or why it cannot be opened or examined.
   int open(const std::string& path);
+  // Standard input as it is: never closed here.  Returns 0, or an errno
+  // value as open() does.
+  int open_stdin();
 
   int fd() const { return fd_; }
   // What fstat() said when the file was opened.
@@ -32,6 +35,7 @@ class InputFile {
 
  private:
   int fd_ = -1;
+  bool borrowed_ = false;  // standard input
   std::FILE* f_ = nullptr;
   struct stat st_ {};
 };

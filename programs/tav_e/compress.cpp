@@ -43,28 +43,6 @@ void warn_oversized_budget(const Options& opt, const CompressPlan& plan) {
                opt.input_label().c_str(), opt.memory_mb, plan.node_room >> 20);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != stdin) std::fclose(f);
-  }
-};
-using InputFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens the input (standard input when none is named).  Returns an exit
-// status, or -1 on success.
-int open_input(const Options& opt, InputFile& in, struct stat& st) {
-  in.reset(opt.from_stdin() ? stdin : std::fopen(opt.input.c_str(), "rb"));
-  if (!in) {
-    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input.c_str(), std::strerror(errno));
-    return EXIT_USAGE_OR_IO;
-  }
-  if (::fstat(::fileno(in.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
-    return EXIT_USAGE_OR_IO;
-  }
-  return -1;
-}
-
 // " (the block at byte N)" for a failure past the first block.
 std::string where(const RunError& f) {
   return f.member == 0 ? std::string() : " (the block at byte " + std::to_string(f.text_position) + ")";
@@ -119,11 +97,11 @@ int report_failure(const Options& opt, const RunError& f) {
 int compress(const Options& opt) {
   if (const int status = check_stdout(opt, "compressed data"); status >= 0) return status;
   InputFile in;
-  struct stat in_st {};
-  if (const int status = open_input(opt, in, in_st); status >= 0) return status;
+  if (const int status = open_input(opt, in); status >= 0) return status;
+  const struct stat in_st = in.status();
   OutputFile out;
   if (!opt.to_stdout())
-    if (const int status = open_output(opt, ::fileno(in.get()), in_st, out, "compressed data"); status >= 0)
+    if (const int status = open_output(opt, in.fd(), in_st, out, "compressed data"); status >= 0)
       return status;
   Sink sink;
   if (!opt.to_stdout() && !sink.open(&out)) {
@@ -147,7 +125,7 @@ int compress(const Options& opt) {
                  sized ? (std::to_string(size) + " bytes").c_str() : "a stream",
                  opt.order, opt.memory_mb, threads, threads == 1 ? "" : "s", opt.verify ? ", verify" : "");
 
-  FdBlockSource blocks(::fileno(in.get()), opt.block_bytes);
+  FdBlockSource blocks(in.fd(), opt.block_bytes);
   CompressJobs jobs;
   jobs.next_block = [&] { return blocks.next(); };
   jobs.write = [&](size_t, const CodedMember& m) {
@@ -157,9 +135,8 @@ int compress(const Options& opt) {
   jobs.settings = plan.settings;
   jobs.long_range = plan.long_range;
   jobs.verify = opt.verify;
-  progress.start(opt.order, 0);
   jobs.progress = [&](uint64_t text_done, uint64_t bytes_done, uint32_t order) {
-    progress.show(text_done, static_cast<long>(bytes_done), order);
+    progress.show(text_done, bytes_done, order);
   };
   jobs.attempt_failed = [&](const FailedAttempt& a, uint64_t position) {
     progress.clear();
@@ -169,12 +146,13 @@ int compress(const Options& opt) {
   };
   const CompressOutcome c = compress_blocks(jobs, threads);
   progress.clear();
-  in.reset();
+  in.close();
   if (c.failure) return report_failure(opt, *c.failure);
   if (!opt.to_stdout())
     if (const int status = commit_output(opt, sink, in_st); status >= 0) return status;
-  if (opt.verbosity != Verbosity::quiet)
+  if (wants_report(opt))
     print_report(opt, RunReport{c.text_bytes, c.out_bytes, c.order, c.pages_used, seconds_since(t0), c.members});
+  if (const int status = remove_input(opt, in_st, out); status >= 0) return status;
   return EXIT_OK;
 }
 

@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "byte_io.h"
@@ -22,6 +24,7 @@
 #include "fault_text.h"
 #include "modes.h"
 #include "output.h"
+#include "progress.h"
 #include "sink.h"
 #include "size_text.h"
 
@@ -32,35 +35,22 @@ namespace {
 struct Compressed {
   std::string label;  // the name in messages
   std::vector<uint8_t> bytes;
-  struct stat st {};
   DecodePlan plan;
-  std::FILE* file = nullptr;  // open until the end, to tell it from the output
-
-  Compressed() = default;
-  Compressed(const Compressed&) = delete;
-  Compressed& operator=(const Compressed&) = delete;
-  ~Compressed() {
-    if (file != nullptr && file != stdin) std::fclose(file);
-  }
+  InputFile file;  // open until the end, to tell it from the output
 };
 
 // Reads `name` ("" for standard input) whole.  Returns an exit status, or -1.
-int read_compressed(const std::string& name, Compressed& c) {
+int read_compressed(const Options& opt, const std::string& name, Compressed& c) {
   c.label = name.empty() ? "(stdin)" : name;
-  std::FILE* const f = c.file = name.empty() ? stdin : std::fopen(name.c_str(), "rb");
-  if (f == nullptr) {
-    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", c.label.c_str(), std::strerror(errno));
+  Options one = opt;
+  one.input = name;
+  if (const int status = open_input(one, c.file); status >= 0) return status;
+  std::FILE* const f = c.file.stream();
+  if (f == nullptr || !read_all_bytes(f, c.bytes)) {
+    std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", c.label.c_str(), std::strerror(errno));
     return EXIT_USAGE_OR_IO;
   }
-  int status = -1;
-  if (::fstat(::fileno(f), &c.st) == 0 && S_ISDIR(c.st.st_mode)) {
-    std::fprintf(stderr, "tav_e: %s: is a directory\n", c.label.c_str());
-    status = EXIT_USAGE_OR_IO;
-  } else if (!read_all_bytes(f, c.bytes)) {
-    std::fprintf(stderr, "tav_e: %s: cannot read: %s\n", c.label.c_str(), std::strerror(errno));
-    status = EXIT_USAGE_OR_IO;
-  }
-  return status;
+  return -1;
 }
 
 int damaged(const Compressed& c, const std::string& reason, uint64_t position) {
@@ -99,13 +89,19 @@ int check_plan(const Options& opt, Compressed& c) {
   return -1;
 }
 
-// Decodes every member of `c` into `write`.  Returns an exit status.
+// Decodes every member of `c` into `write`, with the progress line of
+// `opt` (whose input is `c`).  Returns an exit status.
 int decode(const Options& opt, const Compressed& c,
            const std::function<bool(std::span<const uint8_t>)>& write) {
   report_threads(opt, c.plan.threads);
+  Progress progress(opt, c.plan.file.text_bytes);
   DecodeTarget target;
   target.write = write;
+  target.progress = [&](uint64_t text_position, uint64_t compressed, uint32_t) {
+    progress.show(text_position, compressed, 0);
+  };
   const DecodeOutcome o = decode_run(c.bytes, c.plan, target);
+  progress.clear();
   return o.failure ? report_failure(opt, c, *o.failure) : EXIT_OK;
 }
 
@@ -113,9 +109,7 @@ int decode(const Options& opt, const Compressed& c,
 
 std::string ratio(uint64_t compressed, uint64_t text) {
   if (text == 0) return "---";
-  char s[32];
-  std::snprintf(s, sizeof s, "%.3f", static_cast<double>(compressed) / static_cast<double>(text));
-  return s;
+  return decimal_text(static_cast<double>(compressed) / static_cast<double>(text), 3);
 }
 
 void list_members(const Compressed& c) {
@@ -140,13 +134,15 @@ void list_members(const Compressed& c) {
 
 int decompress(const Options& opt) {
   if (const int status = check_stdout(opt, nullptr); status >= 0) return status;
+  const auto t0 = std::chrono::steady_clock::now();
   Compressed c;
-  if (const int status = read_compressed(opt.input, c); status >= 0) return status;
+  if (const int status = read_compressed(opt, opt.input, c); status >= 0) return status;
   if (const int status = check_plan(opt, c); status >= 0) return status;
+  const struct stat in_st = c.file.status();
   OutputFile out;
   Sink sink;
   if (!opt.to_stdout()) {
-    if (const int status = open_output(opt, ::fileno(c.file), c.st, out, nullptr); status >= 0)
+    if (const int status = open_output(opt, c.file.fd(), in_st, out, nullptr); status >= 0)
       return status;
     if (!sink.open(&out)) {
       std::fprintf(stderr, "tav_e: %s: cannot write: %s\n", opt.output.c_str(), std::strerror(errno));
@@ -158,22 +154,30 @@ int decompress(const Options& opt) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
   });
   if (status != EXIT_OK) return status;
+  c.file.close();
   if (!opt.to_stdout())
-    if (const int committed = commit_output(opt, sink, c.st); committed >= 0) return committed;
-  if (opt.verbosity == Verbosity::verbose)
-    std::fprintf(stderr, "tav_e: %s -> %s: %zu -> %" PRIu64 " bytes, %zu member%s\n", c.label.c_str(),
-                 opt.output_label().c_str(), c.bytes.size(), c.plan.file.text_bytes, c.plan.file.members.size(),
-                 c.plan.file.members.size() == 1 ? "" : "s");
+    if (const int committed = commit_output(opt, sink, in_st); committed >= 0) return committed;
+  if (wants_report(opt))
+    print_decode_report(opt, c.label, c.bytes.size(), c.plan.file.text_bytes, c.plan.file.members.size(),
+                        seconds_since(t0));
+  if (const int status = remove_input(opt, in_st, out); status >= 0) return status;
   return EXIT_OK;
 }
 
 int test_files(const Options& opt) {
   int worst = EXIT_OK;
   for (const std::string& name : opt.inputs) {
+    Options one = opt;
+    one.input = name;
     Compressed c;
-    int status = read_compressed(name, c);
+    int status = skip_input(opt, name);
+    if (status < 0) status = read_compressed(opt, name, c);
     if (status < 0) status = check_plan(opt, c);
-    if (status < 0) status = decode(opt, c, [](std::span<const uint8_t>) { return true; });
+    try {
+      if (status < 0) status = decode(one, c, [](std::span<const uint8_t>) { return true; });
+    } catch (const std::bad_alloc&) {
+      status = not_enough_memory(c.label);
+    }
     if (status == EXIT_OK && opt.verbosity == Verbosity::verbose) std::fprintf(stderr, "%s: OK\n", c.label.c_str());
     worst = std::max(worst, status);
   }
@@ -183,9 +187,13 @@ int test_files(const Options& opt) {
 int list_files(const Options& opt) {
   int worst = EXIT_OK;
   bool header = false;
+  size_t files = 0, members = 0;
+  uint64_t compressed = 0, text = 0;
+  bool any_checked = false, any_plain = false;
   for (const std::string& name : opt.inputs) {
     Compressed c;
-    int status = read_compressed(name, c);
+    int status = skip_input(opt, name);
+    if (status < 0) status = read_compressed(opt, name, c);
     if (status < 0) status = check_plan(opt, c);
     worst = std::max(worst, status < 0 ? EXIT_OK : status);
     if (status >= 0) continue;
@@ -197,6 +205,18 @@ int list_files(const Options& opt) {
     std::printf("%7zu %12zu %13" PRIu64 " %6s  %-5s  %s\n", p.members.size(), c.bytes.size(), p.text_bytes,
                 ratio(c.bytes.size(), p.text_bytes).c_str(), p.checked ? "XXH64" : "none", c.label.c_str());
     if (opt.verbosity == Verbosity::verbose) list_members(c);
+    ++files;
+    members += p.members.size();
+    compressed += c.bytes.size();
+    text += p.text_bytes;
+    (p.checked ? any_checked : any_plain) = true;
+  }
+  // Several files end with their totals, as xz -l gives them.
+  if (files > 1) {
+    if (opt.verbosity == Verbosity::verbose) std::printf("\n");
+    std::printf("----------------------------------------------------------\n");
+    std::printf("%7zu %12" PRIu64 " %13" PRIu64 " %6s  %-5s  %zu files\n", members, compressed, text,
+                ratio(compressed, text).c_str(), any_plain ? (any_checked ? "some" : "none") : "XXH64", files);
   }
   std::fflush(stdout);
   return worst;

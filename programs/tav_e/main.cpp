@@ -1,12 +1,13 @@
-// tav_e: compresses one file or standard input into the container that tav_d
+// tav_e: compresses files or standard input into the container that tav_d
 // reads, and decompresses, tests and lists such files, with the command line
 // of the common compressors:
 //
-//   tav_e [options] [INPUT|-] [-o OUTPUT]
+//   tav_e [options] [FILE...]
 //
-// This file only parses the command line and runs the mode: compression is
-// in encoder_compress.cpp, decompression, test and list in
-// encoder_decompress.cpp.  Messages and progress go to standard error only.
+// This file only parses the command line and runs the mode: the inputs are
+// run in turn in inputs.cpp, compression is in compress.cpp, decompression,
+// test and list in decompress.cpp.  Messages and progress go to standard
+// error only.
 //
 // Some inputs meet a limit of the format at some settings: a byte the model
 // gives frequency 1 while the coder's range is small leaves a zero-width
@@ -16,7 +17,8 @@
 // above 1), and its report names the order used and why.
 //
 // Exit status: 0 success, 1 usage or I/O error, 2 an input that no order can
-// code, a result that failed verification, or a damaged compressed file.
+// code, a result that failed verification, a damaged compressed file, or an
+// input skipped with a warning; with several inputs, the highest of them.
 #include <cstdio>
 #include <new>
 
@@ -30,10 +32,9 @@ using namespace tav;
 
 int run(const Options& opt) {
   switch (opt.mode) {
-    case Mode::decompress: return decompress(opt);
     case Mode::test: return test_files(opt);
     case Mode::list: return list_files(opt);
-    default: return compress(opt);
+    default: return run_inputs(opt);
   }
 }
 
@@ -50,8 +51,7 @@ int main(int argc, char** argv) {
   try {
     return run(opt);
   } catch (const std::bad_alloc&) {
-    // The temporary output was removed while the stack unwound.
-    std::fprintf(stderr, "tav_e: %s: not enough memory\n", opt.input_label().c_str());
+    std::fprintf(stderr, "tav_e: not enough memory\n");
     return EXIT_USAGE_OR_IO;
   }
 }

@@ -19,19 +19,21 @@ namespace {
 constexpr const char* VERSION = "1.0";
 
 const char* const USAGE =
-    "Usage: tav_e [options] [INPUT|-] [-o OUTPUT]\n"
-    "Compresses INPUT (standard input if '-' or absent) for tav_d.  The output is\n"
-    "INPUT.tav, or standard output when reading standard input; the input is kept.\n"
-    "With -d the output is INPUT less its .tav suffix; -t and -l take several files.\n"
+    "Usage: tav_e [options] [FILE...]\n"
+    "Compresses each FILE (standard input if '-' or none) for tav_d, one after the\n"
+    "other.  The output is FILE.tav, or standard output when reading standard input;\n"
+    "the input is kept unless --rm.  With -d the output is FILE less its .tav suffix.\n"
     "\n"
     "  -z, --compress     compress (the default)\n"
     "  -d, --decompress   decompress\n"
     "  -t, --test         test the integrity of compressed files; write nothing\n"
     "  -l, --list         list the members of compressed files, without decoding\n"
-    "  -o, --output FILE  write to FILE ('-': standard output)\n"
-    "  -c, --stdout       write to standard output\n"
-    "  -f, --force        overwrite an existing output; write to a terminal\n"
-    "  -k, --keep         keep the input (always done; accepted for habit)\n"
+    "  -o, --output FILE  write to FILE ('-': standard output); one input only\n"
+    "  -c, --stdout       write to standard output (several inputs: one after another)\n"
+    "  -f, --force        overwrite an existing output; write to a terminal; follow\n"
+    "                     an input that is a symbolic link\n"
+    "  -k, --keep         keep the input (the default; accepted for habit)\n"
+    "      --rm           remove the input once its output is in place\n"
     "  -1 .. -9           preset: higher compresses better and slower (default -%d);\n"
     "                     --fast is -1, --best is -9\n"
     "      --order N      model order, 0..%u (contexts of 0..N bytes)\n"
@@ -44,18 +46,26 @@ const char* const USAGE =
     "  -T, --threads N    compress or decode N blocks side by side (0: one per core,\n"
     "                     the default); the output is the same for any N\n"
     "      --block-size SIZE  cut the input into blocks of SIZE (K, M, G suffixes;\n"
-    "                     default 64M), each its own member\n"
+    "                     default %s), each its own member\n"
     "  -M, --memlimit SIZE  memory the threads may take together (default: a quarter\n"
     "                     of the machine's); fewer threads run when they would not fit\n"
-    "  -q, --quiet        no report, no warnings (errors are still shown)\n"
-    "  -v, --verbose      show the settings, and progress even when not on a terminal\n"
+    "  -q, --quiet        no report, progress or warnings (errors are still shown)\n"
+    "  -v, --verbose      show the settings and the report, and progress even when\n"
+    "                     standard error is not a terminal\n"
     "  -V, --version      show the version\n"
     "  -h, --help         show this text\n"
     "\n"
     "--order and --memory take precedence over a preset.  Presets:\n";
 
+// A block size as --block-size takes it: "16M", "512K", "1000".
+std::string block_size_text(uint64_t bytes) {
+  if (bytes % (uint64_t{1} << 20) == 0) return std::to_string(bytes >> 20) + "M";
+  if (bytes % 1024 == 0) return std::to_string(bytes >> 10) + "K";
+  return std::to_string(bytes);
+}
+
 void print_usage(std::FILE* f) {
-  std::fprintf(f, USAGE, DEFAULT_PRESET, MAX_ORDER, MAX_MEMORY_MB);
+  std::fprintf(f, USAGE, DEFAULT_PRESET, MAX_ORDER, MAX_MEMORY_MB, block_size_text(DEFAULT_BLOCK_BYTES).c_str());
   for (int level = MIN_PRESET; level <= MAX_PRESET; ++level)
     std::fprintf(f, "  -%d: order %2u, %5u MB\n", level, preset(level).order,
                  preset(level).memory_mb);
@@ -74,7 +84,7 @@ bool parse_number(const char* s, uint32_t lo, uint32_t hi, uint32_t& out) {
   return true;
 }
 
-enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE, OPT_PLAIN, OPT_LONG };
+enum LongOnly { OPT_ORDER = 256, OPT_FAST, OPT_BEST, OPT_VERIFY, OPT_BLOCK_SIZE, OPT_PLAIN, OPT_LONG, OPT_RM };
 
 // -T, --block-size and -M.  False after printing the reason.
 bool parse_sizes(int c, const char* arg, Options& opt) {
@@ -102,29 +112,17 @@ bool parse_sizes(int c, const char* arg, Options& opt) {
   return true;
 }
 
-// The file names after the options.  Returns -1 to go on, or an exit status.
+// The file names after the options ("-" is standard input); none: standard
+// input.  Returns -1 to go on, or an exit status.
 int take_names(int argc, char** argv, Options& opt) {
-  const int names = argc - optind;
-  const bool several = opt.mode == Mode::test || opt.mode == Mode::list;
-  if (several) {
-    for (int i = optind; i < argc; ++i)
-      opt.inputs.push_back(std::strcmp(argv[i], "-") == 0 ? "" : argv[i]);
-    if (opt.inputs.empty()) opt.inputs.push_back("");
-    if (opt.mode == Mode::list)
-      for (const std::string& name : opt.inputs)
-        if (name.empty()) {
-          std::fprintf(stderr, "tav_e: --list needs file names (it reads the trailers from the end)\n");
-          return EXIT_USAGE_OR_IO;
-        }
-    return -1;
-  }
-  if (names > 1) {
-    std::fprintf(stderr, "tav_e: too many file names ('%s', '%s'); name the output with -o\n",
-                 argv[optind], argv[optind + 1]);
-    try_help();
-    return EXIT_USAGE_OR_IO;
-  }
-  if (names == 1 && std::strcmp(argv[optind], "-") != 0) opt.input = argv[optind];
+  for (int i = optind; i < argc; ++i) opt.inputs.push_back(std::strcmp(argv[i], "-") == 0 ? "" : argv[i]);
+  if (opt.inputs.empty()) opt.inputs.push_back("");
+  if (opt.mode == Mode::list)
+    for (const std::string& name : opt.inputs)
+      if (name.empty()) {
+        std::fprintf(stderr, "tav_e: --list needs file names (it reads the trailers from the end)\n");
+        return EXIT_USAGE_OR_IO;
+      }
   return -1;
 }
 
@@ -144,7 +142,8 @@ int parse_args(int argc, char** argv, Options& opt) {
   static const option longs[] = {
       {"output", required_argument, nullptr, 'o'}, {"stdout", no_argument, nullptr, 'c'},
       {"to-stdout", no_argument, nullptr, 'c'},    {"force", no_argument, nullptr, 'f'},
-      {"keep", no_argument, nullptr, 'k'},         {"order", required_argument, nullptr, OPT_ORDER},
+      {"keep", no_argument, nullptr, 'k'},         {"rm", no_argument, nullptr, OPT_RM},
+      {"order", required_argument, nullptr, OPT_ORDER},
       {"memory", required_argument, nullptr, 'm'}, {"verify", no_argument, nullptr, OPT_VERIFY},
       {"plain", no_argument, nullptr, OPT_PLAIN},    {"long", optional_argument, nullptr, OPT_LONG},
       {"compress", no_argument, nullptr, 'z'},     {"decompress", no_argument, nullptr, 'd'},
@@ -167,7 +166,8 @@ int parse_args(int argc, char** argv, Options& opt) {
       case 'o': has_output = true; output = optarg; break;
       case 'c': to_stdout = true; break;
       case 'f': opt.force = true; break;
-      case 'k': break;
+      case 'k': opt.remove_input = false; break;
+      case OPT_RM: opt.remove_input = true; break;
       case 'z': opt.mode = Mode::compress; break;
       case 'd': opt.mode = Mode::decompress; break;
       case 't': opt.mode = Mode::test; break;
@@ -234,11 +234,27 @@ int parse_args(int argc, char** argv, Options& opt) {
     std::fprintf(stderr, "tav_e: the output name is empty\n");
     return EXIT_USAGE_OR_IO;
   }
-  if (to_stdout || output == "-")
+  opt.stdout_asked = to_stdout || output == "-";
+  if (has_output && !opt.stdout_asked) {
+    if (opt.inputs.size() > 1) {
+      std::fprintf(stderr, "tav_e: -o names one output, for one input, not %zu; use -c to write them all to "
+                           "standard output\n", opt.inputs.size());
+      try_help();
+      return EXIT_USAGE_OR_IO;
+    }
+    opt.output_asked = output;
+  }
+  return -1;
+}
+
+bool has_tav_suffix(const std::string& name) { return !decompressed_name(name).empty(); }
+
+int name_output(Options& opt) {
+  if (opt.stdout_asked || opt.mode == Mode::test || opt.mode == Mode::list)
     opt.output.clear();
-  else if (has_output)
-    opt.output = output;
-  else if (opt.from_stdin() || opt.mode == Mode::test || opt.mode == Mode::list)
+  else if (!opt.output_asked.empty())
+    opt.output = opt.output_asked;
+  else if (opt.from_stdin())
     opt.output.clear();
   else if (opt.mode == Mode::compress)
     opt.output = opt.input + ".tav";

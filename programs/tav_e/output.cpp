@@ -52,6 +52,41 @@ int commit_output(const Options& opt, Sink& sink, const struct stat& source) {
   return EXIT_USAGE_OR_IO;
 }
 
+int remove_input(const Options& opt, const struct stat& in_st, const OutputFile& out) {
+  if (!opt.remove_input || opt.from_stdin() || opt.to_stdout()) return -1;
+  const char* name = opt.input.c_str();
+  if (out.in_place()) {
+    if (opt.verbosity != Verbosity::quiet)
+      std::fprintf(stderr, "tav_e: %s: kept: %s is not a file of its own\n", name, opt.output.c_str());
+    return -1;
+  }
+  // The name must still lead to the file that was read (or be the link that
+  // was followed to it): another file put there meanwhile is not removed.
+  struct stat now {};
+  if (::stat(name, &now) != 0 || now.st_dev != in_st.st_dev || now.st_ino != in_st.st_ino) {
+    std::fprintf(stderr, "tav_e: %s: not removed: the name no longer leads to the file read\n", name);
+    return EXIT_USAGE_OR_IO;
+  }
+  if (::unlink(name) != 0) {
+    std::fprintf(stderr, "tav_e: %s: cannot remove: %s\n", name, std::strerror(errno));
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
+int open_input(const Options& opt, InputFile& in) {
+  const int err = opt.from_stdin() ? in.open_stdin() : in.open(opt.input);
+  if (err == EISDIR) {
+    std::fprintf(stderr, "tav_e: %s: is a directory\n", opt.input_label().c_str());
+    return EXIT_USAGE_OR_IO;
+  }
+  if (err != 0) {
+    std::fprintf(stderr, "tav_e: %s: cannot open: %s\n", opt.input_label().c_str(), std::strerror(err));
+    return EXIT_USAGE_OR_IO;
+  }
+  return -1;
+}
+
 namespace {
 
 // Standard output is the file named as the input, or standard input's.

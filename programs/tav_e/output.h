@@ -12,6 +12,7 @@
 #include "options.h"
 #include "run_plan.h"
 #include "sink.h"
+#include "input_file.h"
 #include "output_file.h"
 
 namespace tav {
@@ -23,6 +24,15 @@ int open_output(const Options& opt, int in_fd, const struct stat& in_st, OutputF
 
 // The output takes the attributes of `source`, the input (OutputFile::commit).
 int commit_output(const Options& opt, Sink& sink, const struct stat& source);
+
+// --rm: removes the input once `out`, a committed file, holds its result;
+// `in_st` is what the input was when opened.  Standard input, standard
+// output and an output written in place (a device, a FIFO) keep it.
+int remove_input(const Options& opt, const struct stat& in_st, const OutputFile& out);
+
+// Opens opt.input (standard input when none is named), refusing a
+// directory.  Returns an exit status, or -1.
+int open_input(const Options& opt, InputFile& in);
 
 // Refuses standard output when it is the input (a regular file, as cat
 // refuses it: `tav_e -c a.txt >> a.txt` would read its own output), before

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cctype>
+#include <cinttypes>
+#include <cstdio>
 #include <string_view>
 
 namespace tav {
@@ -47,6 +49,18 @@ SizeParse parse_size(const std::string& text, const std::string& what, uint64_t 
     return failure("size " + quoted + " out of range (allowed: " + format_size(min) + " to " +
                    format_size(max) + ")");
   return {true, bytes, {}};
+}
+
+std::string decimal_text(double x, int places) {
+  uint64_t scale = 1;
+  for (int i = 0; i < places; ++i) scale *= 10;
+  const uint64_t n = static_cast<uint64_t>(x * static_cast<double>(scale) + 0.5);
+  char text[48];
+  if (places == 0)
+    std::snprintf(text, sizeof text, "%" PRIu64, n);
+  else
+    std::snprintf(text, sizeof text, "%" PRIu64 ".%0*" PRIu64, n / scale, places, n % scale);
+  return text;
 }
 
 std::string format_size(uint64_t bytes) {

@@ -26,4 +26,9 @@ SizeParse parse_size(const std::string& text, const std::string& what, uint64_t 
 // ("2.1 GiB"), so a shown limit is never above the real one.
 std::string format_size(uint64_t bytes);
 
+// `x` (not negative) with `places` decimals (0..9), rounded to nearest.
+// printf rounds in the current rounding mode, which in tav_e is the model's,
+// toward zero: 0.0319 would show as 0.031, a ratio shown lower than it is.
+std::string decimal_text(double x, int places);
+
 }  // namespace tav

@@ -16,7 +16,7 @@ Settings: `preset` (1..9, default 6; `level` is the same thing) chooses the
 model's order and memory; `order` (0..1086) and `memory_mb` (1..32767)
 replace the preset's; `threads` codes members side by side (0: one per core;
 the bytes never depend on it); `block_size` is the text bytes per member
-(default 64 MiB).  Failures of the codec raise `Error`, a ValueError.
+(default 32 MiB).  Failures of the codec raise `Error`, a ValueError.
 """
 import builtins
 import io
@@ -91,7 +91,7 @@ def compress_bound(size, block_size=None):
 
     A proven worst case of the range coder (6 bytes a text byte and 72 a
     member), far above what any text takes; `block_size` counts the members
-    of a block size below the default 64 MiB.
+    of a block size below the default 32 MiB.
 
         >>> tav.compress_bound(0)
         72
@@ -191,7 +191,7 @@ class TavDecompressor:
     rest waits, and needs_input is False).  eof becomes True once the
     member's text has been returned; unused_data holds the input after the
     member, which may be the next member: a file of several members (tav_e
-    writes one per 64 MiB block) takes one decompressor per member, as a
+    writes one per 32 MiB block) takes one decompressor per member, as a
     multi-stream bz2 file does.  tav.decompress(), TavFile and tav.open()
     read every member.  Memory: one member's compressed bytes and its text.
     A plain file of an earlier build has no trailer and never ends here:

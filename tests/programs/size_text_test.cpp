@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <string>
 
 namespace tav {
@@ -62,6 +63,17 @@ TEST(SizeText, FormatsInTheLargestUnitRoundingDown) {
                {1536, "1.5 KiB"},  {6 * GiB, "6 GiB"},        {GiB * 21 / 10, "2.0 GiB"},
                {GiB * 21 / 10 + 1, "2.1 GiB"}, {2 * GiB - 1, "1.9 GiB"}, {UINT64_MAX, "15.9 EiB"}};
   for (const auto& c : cases) EXPECT_EQ(format_size(c.bytes), c.text) << c.bytes;
+}
+
+// Decimals rounded to nearest under tav_e's rounding mode, toward zero.
+TEST(SizeText, DecimalsRoundToNearestWhateverTheRoundingMode) {
+  std::fesetround(FE_TOWARDZERO);
+  const double ratio = 6058.0 / 189832.0;  // 0.03191...
+  EXPECT_EQ(decimal_text(ratio, 3), "0.032");
+  EXPECT_EQ(decimal_text(2.2685, 2), "2.27");
+  EXPECT_EQ(decimal_text(99.96, 1), "100.0");
+  EXPECT_EQ(decimal_text(7.4, 0), "7");
+  std::fesetround(FE_TONEAREST);
 }
 
 }  // namespace

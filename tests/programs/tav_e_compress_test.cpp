@@ -19,7 +19,7 @@ TEST_F(TavECompress, CompressDecompressAndReport) {
   const std::string text = small_text();
   write("t.txt", text);
   fs::permissions(path("t.txt"), fs::perms::owner_read | fs::perms::owner_write);
-  Result r = tav_e("t.txt --order 3 -m 8");
+  Result r = tav_e("-v t.txt --order 3 -m 8");
   ASSERT_EQ(r.status, 0) << r.err;
   // Messages go to standard error only; the input stays.
   EXPECT_EQ(r.out, "");
@@ -67,7 +67,7 @@ TEST_F(TavECompress, ExistingOutputNeedsForce) {
 TEST_F(TavECompress, StandardInputToStandardOutput) {
   const std::string text = small_text();
   write("t.txt", text);
-  const Result dash = tav_e("-5 - <t.txt");
+  const Result dash = tav_e("-5 -v - <t.txt");
   ASSERT_EQ(dash.status, 0) << dash.err;
   EXPECT_NE(dash.err.find("tav_e: (stdin) -> (stdout): " + std::to_string(text.size()) + " -> "), std::string::npos)
       << dash.err;
@@ -97,7 +97,7 @@ TEST_F(TavECompress, StandardInputToStandardOutput) {
 TEST_F(TavECompress, VerifyDecodesTheResult) {
   const std::string text = small_text();
   write("t.txt", text);
-  Result r = tav_e("--verify t.txt -o c.tav");
+  Result r = tav_e("-v --verify t.txt -o c.tav");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find(", verified\n"), std::string::npos) << r.err;
   ASSERT_EQ(tav_d("c.tav back.txt").status, 0);
@@ -168,7 +168,7 @@ TEST_F(TavECompress, FallsBackToAnotherOrder) {
     text += b;
   }
   write("rep.bin", text);
-  Result r = tav_e("rep.bin --order 6 --verify");
+  Result r = tav_e("-v rep.bin --order 6 --verify");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 6 cannot code 'rep.bin' at byte 74032"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("tav_e: order 5 (the requested order cannot code this input)"), std::string::npos) << r.err;
@@ -188,7 +188,7 @@ TEST_F(TavECompress, FallsBackToAnotherOrder) {
 TEST_F(TavECompress, ThreadsReducedToTheMemoryLimit) {
   write("t.txt", blocks_text());
   ASSERT_EQ(tav_e("-q -1 --block-size 64K t.txt -o a.tav").status, 0);
-  Result r = tav_e("-1 -T 3 --block-size 64K --memlimit 1M t.txt -o b.tav");
+  Result r = tav_e("-v -1 -T 3 --block-size 64K --memlimit 1M t.txt -o b.tav");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.rfind("tav_e: using 1 thread instead of 3 to stay within 1 MiB of memory (3 x ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(" in 3 members, "), std::string::npos) << r.err;

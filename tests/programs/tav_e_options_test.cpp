@@ -31,7 +31,7 @@ TEST_F(TavEOptions, UsageErrors) {
       {"x -M 12Q", "tav_e: invalid size '12Q' for --memlimit"},
       {"x -T -1", "tav_e: invalid thread count '-1'"},
       {"x -t -o y", "tav_e: --test writes no output"},
-      {"x y", "tav_e: too many file names ('x', 'y'); name the output with -o\n"},
+      {"x y -o z", "tav_e: -o names one output, for one input, not 2; use -c to write them all to standard output\n"},
       {"-c x -o y", "tav_e: -c and -o 'y' name two outputs"},
       {"missing.txt", "tav_e: missing.txt: cannot open: No such file or directory\n"},
       {"x -o x", "tav_e: x: the output is the input itself\n"},
@@ -52,7 +52,7 @@ TEST_F(TavEOptions, UsageErrors) {
 TEST_F(TavEOptions, HelpAndVersion) {
   Result r = tav_e("-h");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Usage: tav_e [options] [INPUT|-] [-o OUTPUT]\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("Usage: tav_e [options] [FILE...]\n", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("  -9: order 24,  4096 MB\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(tav_e("--help").out, r.out);
@@ -80,7 +80,7 @@ TEST_F(TavEOptions, PresetsAndExplicitSettings) {
       {"-kfq1", ""},
   };
   for (const auto& c : cases) {
-    const Result r = tav_e(std::string(c.args) + " -f t.txt");
+    const Result r = tav_e("-v " + std::string(c.args) + " -f t.txt");
     ASSERT_EQ(r.status, 0) << c.args << ": " << r.err;
     if (*c.settings == '\0')
       EXPECT_EQ(r.err, "") << c.args;
