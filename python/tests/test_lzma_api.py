@@ -2,7 +2,9 @@
 without numpy.  Where lzma and tav should behave alike, the same steps run
 on both and their results are compared."""
 import array
+import ast
 import doctest
+import inspect
 import io
 import lzma
 import os
@@ -265,3 +267,30 @@ def test_docstring_examples_run(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)  # the file examples write there
     failed, attempted = doctest.testmod(tav, extraglobs={"tav": tav})
     assert failed == 0 and attempted > 10
+
+
+def stub_parameters():
+    """The parameter names of every call and constructor the type stubs declare (the first overload)."""
+    tree = ast.parse((pathlib.Path(tav.__file__).parent / "__init__.pyi").read_text())
+    found = {}
+
+    def names(function):
+        a = function.args
+        return [p.arg for p in a.posonlyargs + a.args + a.kwonlyargs if p.arg != "self"]
+
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            found.setdefault(node.name, names(node))
+        elif isinstance(node, ast.ClassDef):
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef) and item.name == "__init__":
+                    found[node.name] = names(item)
+    return found
+
+
+STUBS = stub_parameters()
+
+
+@pytest.mark.parametrize("name", sorted(STUBS))
+def test_type_stubs_declare_the_parameters_of_the_calls(name):
+    assert STUBS[name] == list(inspect.signature(getattr(tav, name)).parameters)
