@@ -5,7 +5,7 @@ behind, and make the same kind of call again afterwards.
 Without the interrupt, KeyboardInterrupt would still come, once the call
 returned.  The compressions therefore get text for half a minute or more of
 coding, and must be stopped well before that: the guard is 20 s, against a
-latency measured at 0.03 to 0.2 s (printed with -rP).  The decompressions'
+latency measured at 0.01 to 0.36 s (printed with -rP).  The decompressions'
 input would cost as long to make, so theirs take seconds and only show that
 the decoding stops cleanly and can be taken up again."""
 import os
