@@ -46,6 +46,14 @@ struct HelperRun {
   std::exception_ptr failure;
 };
 
+// Joins the helper on every path out, so that nothing it uses goes first.
+struct Joined {
+  std::thread thread;
+  ~Joined() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
 }  // namespace
 
 void note_main_thread() {
@@ -63,9 +71,9 @@ void run_interruptible(const std::function<void()>& work, StopFlag& stop) {
   bool interrupted = false;  // a handler raised: its exception is set in this thread
   {
     GilReleased unlocked;
-    std::thread helper;
+    Joined helper;
     try {
-      helper = std::thread([&] {
+      helper.thread = std::thread([&] {
         try {
           work();
         } catch (...) {
@@ -91,8 +99,6 @@ void run_interruptible(const std::function<void()>& work, StopFlag& stop) {
       unlocked.give();
       lock.lock();
     }
-    lock.unlock();
-    helper.join();
   }
   // The handler's exception stays set from PyErr_CheckSignals to here.
   if (interrupted) throw py::error_already_set();
