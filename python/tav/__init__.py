@@ -213,6 +213,12 @@ class TavCompressor:
 # run may end: the library checks each candidate (tav.list) before it is
 # taken.
 _MEMBER_END = b"\x89tavMB\r\xff"
+# A trailer of version 2 (written since members are numbered in runs) keeps
+# at 16 and 15 bytes before its end the version and the flags, whose bit 0
+# marks its run's last member.  The library refuses a file that ends at any
+# other member, so such a candidate is passed over without asking it: the
+# search stays linear in the members of a run.
+_VERSION_AT, _FLAGS_AT = 16, 15
 
 
 def _contiguous(data):
@@ -276,6 +282,9 @@ class TavDecompressor:
                 self._scan = max(self._scan, len(self._input) - len(_MEMBER_END) + 1)
                 return
             end = at + len(_MEMBER_END)
+            if end >= 36 and self._input[end - _VERSION_AT] == 2 and not self._input[end - _FLAGS_AT] & 1:
+                self._scan = at + 1
+                continue
             with memoryview(self._input) as view, view[:end] as candidate:
                 try:
                     # Succeeds only where the input so far is whole runs.
