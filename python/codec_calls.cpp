@@ -18,7 +18,19 @@ std::unique_ptr<tav_cctx, CctxDeleter> make_cctx(const CompressSettings& setting
   if (settings.memory_mb) check(tav_cctx_set(cctx.get(), TAV_PARAM_MEMORY_MB, *settings.memory_mb));
   if (settings.block_size) check(tav_cctx_set(cctx.get(), TAV_PARAM_BLOCK_SIZE, *settings.block_size));
   check(tav_cctx_set(cctx.get(), TAV_PARAM_THREADS, settings.threads));
+  check(tav_cctx_set(cctx.get(), TAV_PARAM_LONG_WINDOW, settings.long_window));
   return cctx;
+}
+
+struct DctxDeleter {
+  void operator()(tav_dctx* dctx) const { tav_dctx_free(dctx); }
+};
+
+std::unique_ptr<tav_dctx, DctxDeleter> make_dctx(bool plain) {
+  std::unique_ptr<tav_dctx, DctxDeleter> dctx(tav_dctx_create());
+  if (!dctx) throw CodecFailure{TAV_ERROR_MEMORY};
+  check(tav_dctx_set(dctx.get(), TAV_PARAM_PLAIN, plain ? 1 : 0));
+  return dctx;
 }
 
 // The library's block size when a context leaves it alone.
@@ -50,23 +62,32 @@ size_t compress_bound(size_t size, std::optional<int64_t> block_size) {
 }
 
 size_t compress_into(const void* text, size_t size, const CompressSettings& settings, void* out,
-                     size_t capacity) {
+                     size_t capacity, StopFlag& stop) {
   auto cctx = make_cctx(settings);
+  check(tav_cctx_set_stop(cctx.get(), &StopFlag::poll, &stop));
   size_t written = 0;
   check(tav_compress_cctx(cctx.get(), text, size, out, capacity, &written));
   return written;
 }
 
-size_t decompressed_size(const void* data, size_t size) {
-  uint64_t text_size = 0;
-  check(tav_decompressed_size(data, size, &text_size));
-  if (text_size > SIZE_MAX) throw CodecFailure{TAV_ERROR_TOO_LARGE};
-  return static_cast<size_t>(text_size);
+size_t decompressed_size(const void* data, size_t size, bool plain) {
+  // tav_decompressed_size refuses plain streams, so the size comes from a
+  // decompression with no room: the library plans the file, and says what
+  // room it needs before decoding anything.  An empty text needs none, and
+  // is then decoded and checked at once.
+  auto dctx = make_dctx(plain);
+  size_t needed = 0;
+  const tav_error e = tav_decompress_dctx(dctx.get(), data, size, nullptr, 0, &needed);
+  if (e == TAV_OK) return 0;
+  if (e != TAV_ERROR_DST_TOO_SMALL) throw CodecFailure{e};
+  return needed;
 }
 
-size_t decompress_into(const void* data, size_t size, void* text, size_t capacity) {
+size_t decompress_into(const void* data, size_t size, void* text, size_t capacity, bool plain, StopFlag& stop) {
+  auto dctx = make_dctx(plain);
+  check(tav_dctx_set_stop(dctx.get(), &StopFlag::poll, &stop));
   size_t written = 0;
-  check(tav_decompress(data, size, text, capacity, &written));
+  check(tav_decompress_dctx(dctx.get(), data, size, text, capacity, &written));
   return written;
 }
 
@@ -87,9 +108,18 @@ void costs(const void* text, size_t size, int64_t order, int64_t memory_mb, doub
 }
 
 CompressionStream::CompressionStream(const CompressSettings& settings)
-    : cctx_(make_cctx(settings)), piece_(size_t{1} << 20) {}
+    : cctx_(make_cctx(settings)), piece_(size_t{1} << 20) {
+  check(tav_cctx_set_stop(cctx_.get(), &StopFlag::poll, &stop_));
+  int64_t block = 0;
+  check(tav_cctx_get(cctx_.get(), TAV_PARAM_BLOCK_SIZE, &block));
+  block_bytes_ = static_cast<uint64_t>(block);
+}
 
 void CompressionStream::push(const void* text, size_t size, bool end, std::string& out) {
+  if (failed_) throw CodecFailure{TAV_ERROR_STAGE};
+  // Whatever ends this call early leaves the library's stream closed.
+  failed_ = true;
+  block_filled_ = (block_filled_ + size) % block_bytes_;
   tav_in_buffer in{text, size, 0};
   // The library writes members as they are done; a call that fills the
   // piece is called again, so nothing waits in the context after this.
@@ -100,8 +130,9 @@ void CompressionStream::push(const void* text, size_t size, bool end, std::strin
     out.append(reinterpret_cast<const char*>(piece_.data()), piece.pos);
     check(e);
     const bool more = in.pos < in.size || (end ? remaining > 0 : piece.pos == piece.size);
-    if (!more) return;
+    if (!more) break;
   }
+  failed_ = false;
 }
 
 }  // namespace tav_python

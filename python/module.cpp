@@ -1,9 +1,9 @@
 // The extension tav._tav: compress, decompress, list, per-byte costs, the
 // compress bound and a compression stream over the C library.  The package
 // tav (tav/__init__.py) builds the lzma-like interface on top of it.
-// Arguments are any buffer; the coding runs with the GIL released; failures
-// raise tav.Error (a ValueError carrying the library's message and its
-// code) or MemoryError.
+// Arguments are any buffer; the coding runs with the GIL released, and in
+// the main thread Ctrl-C stops it (interrupt.h); failures raise tav.Error (a
+// ValueError carrying the library's message and its code) or MemoryError.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -11,10 +11,13 @@
 
 #include "buffer_arg.h"
 #include "codec_calls.h"
+#include "interrupt.h"
 
 namespace py = pybind11;
 using tav_python::BufferArg;
 using tav_python::CodecFailure;
+using tav_python::run_interruptible;
+using tav_python::StopFlag;
 
 namespace {
 
@@ -49,42 +52,45 @@ py::bytes shrunk(py::bytes bytes, size_t size) {
   return py::reinterpret_steal<py::bytes>(object);
 }
 
-py::bytes decompress(const py::object& data) {
+py::bytes decompress(const py::object& data, bool plain) {
   BufferArg compressed(data);
   size_t size = 0;
   {
+    // The plan of the file only: nothing is decoded yet.
     py::gil_scoped_release unlocked;
-    size = tav_python::decompressed_size(compressed.data(), compressed.size());
+    size = tav_python::decompressed_size(compressed.data(), compressed.size(), plain);
   }
   py::bytes text = uninitialised_bytes(size);
+  if (size == 0) return text;  // an empty text, already checked
   size_t written = 0;
-  {
-    py::gil_scoped_release unlocked;
-    written = tav_python::decompress_into(compressed.data(), compressed.size(),
-                                          PyBytes_AS_STRING(text.ptr()), size);
-  }
+  StopFlag stop;
+  char* out = PyBytes_AS_STRING(text.ptr());
+  run_interruptible(
+      [&] { written = tav_python::decompress_into(compressed.data(), compressed.size(), out, size, plain, stop); },
+      stop);
   // The library writes the planned size on success; should it ever write
   // less, only what it wrote is returned.
   return written == size ? text : shrunk(std::move(text), written);
 }
 
 tav_python::CompressSettings settings_of(int64_t level, std::optional<int64_t> order, std::optional<int64_t> memory_mb,
-                                         int64_t threads, std::optional<int64_t> block_size) {
-  return {level, order, memory_mb, threads, block_size};
+                                         int64_t threads, std::optional<int64_t> block_size, int64_t long_window) {
+  return {level, order, memory_mb, threads, block_size, long_window};
 }
 
 py::bytes compress(const py::object& data, int64_t level, std::optional<int64_t> order,
-                   std::optional<int64_t> memory_mb, int64_t threads, std::optional<int64_t> block_size) {
+                   std::optional<int64_t> memory_mb, int64_t threads, std::optional<int64_t> block_size,
+                   int64_t long_window) {
   BufferArg text(data);
-  const auto settings = settings_of(level, order, memory_mb, threads, block_size);
+  const auto settings = settings_of(level, order, memory_mb, threads, block_size, long_window);
   // Sized once by the bound; pages the library never writes cost nothing.
   const size_t capacity = tav_python::compress_bound(text.size(), block_size);
   py::bytes out = uninitialised_bytes(capacity);
   size_t written = 0;
-  {
-    py::gil_scoped_release unlocked;
-    written = tav_python::compress_into(text.data(), text.size(), settings, PyBytes_AS_STRING(out.ptr()), capacity);
-  }
+  StopFlag stop;
+  char* dst = PyBytes_AS_STRING(out.ptr());
+  run_interruptible(
+      [&] { written = tav_python::compress_into(text.data(), text.size(), settings, dst, capacity, stop); }, stop);
   return shrunk(std::move(out), written);
 }
 
@@ -154,22 +160,33 @@ void costs_into(const py::object& data, int64_t order, int64_t memory_mb, const 
 }
 
 // The compression stream as Python sees it: push() takes a buffer and
-// returns the bytes written meanwhile.
+// returns the bytes written meanwhile.  A push that fills no block only
+// copies its bytes, so only one that may code runs where Ctrl-C stops it.
 class Compressor {
  public:
   Compressor(int64_t level, std::optional<int64_t> order, std::optional<int64_t> memory_mb, int64_t threads,
-             std::optional<int64_t> block_size)
-      : stream_(settings_of(level, order, memory_mb, threads, block_size)) {}
+             std::optional<int64_t> block_size, int64_t long_window)
+      : stream_(settings_of(level, order, memory_mb, threads, block_size, long_window)) {}
 
   py::bytes push(const py::object& data, bool end) {
     BufferArg text(data);
     std::string out;
-    {
-      py::gil_scoped_release unlocked;
-      stream_.push(text.data(), text.size(), end, out);
+    const auto work = [&] { stream_.push(text.data(), text.size(), end, out); };
+    try {
+      if (stream_.may_code(text.size(), end)) {
+        run_interruptible(work, stream_.stop());
+      } else {
+        py::gil_scoped_release unlocked;
+        work();
+      }
+    } catch (...) {
+      stream_.abandon();
+      throw;
     }
     return py::bytes(out);
   }
+
+  bool failed() const { return stream_.failed(); }
 
  private:
   tav_python::CompressionStream stream_;
@@ -199,17 +216,22 @@ PYBIND11_MODULE(_tav, m) {
   m.attr("ERROR_CANNOT_CODE") = static_cast<int>(TAV_ERROR_CANNOT_CODE);
   m.attr("ERROR_TOO_LARGE") = static_cast<int>(TAV_ERROR_TOO_LARGE);
   m.attr("DEFAULT_LEVEL") = TAV_DEFAULT_LEVEL;
+  m.attr("DEFAULT_LONG_WINDOW") = static_cast<uint64_t>(TAV_DEFAULT_LONG_WINDOW);
+  tav_python::note_main_thread();
 
   m.def("error_message", [](int code) { return std::string(tav_error_message(static_cast<tav_error>(code))); },
         py::arg("code"));
   m.def("compress", &compress, py::arg("data"), py::arg("level"), py::arg("order"), py::arg("memory_mb"),
-        py::arg("threads"), py::arg("block_size"));
+        py::arg("threads"), py::arg("block_size"), py::arg("long_window"));
   m.def("compress_bound", &compress_bound, py::arg("size"), py::arg("block_size") = py::none());
-  m.def("decompress", &decompress, py::arg("data"));
+  m.def("decompress", &decompress, py::arg("data"), py::arg("plain"));
   m.def("list", &list_members, py::arg("data"));
   m.def("costs_into", &costs_into, py::arg("data"), py::arg("order"), py::arg("memory_mb"), py::arg("bits"));
   py::class_<Compressor>(m, "Compressor")
-      .def(py::init<int64_t, std::optional<int64_t>, std::optional<int64_t>, int64_t, std::optional<int64_t>>(),
-           py::arg("level"), py::arg("order"), py::arg("memory_mb"), py::arg("threads"), py::arg("block_size"))
-      .def("push", &Compressor::push, py::arg("data"), py::arg("end"));
+      .def(py::init<int64_t, std::optional<int64_t>, std::optional<int64_t>, int64_t, std::optional<int64_t>,
+                    int64_t>(),
+           py::arg("level"), py::arg("order"), py::arg("memory_mb"), py::arg("threads"), py::arg("block_size"),
+           py::arg("long_window"))
+      .def("push", &Compressor::push, py::arg("data"), py::arg("end"))
+      .def_property_readonly("failed", &Compressor::failed);
 }

@@ -1,7 +1,8 @@
 """tav: the context-mixing text codec, with the interface of lzma and bz2.
 
-Files are those tav_e writes and tav_d reads: one or more members, each a
-header, a range-coded stream and a trailer with the XXH64 of its text.
+Files are those tav_e writes and tav_d reads: what one compression writes
+is a run of members, each a header, a range-coded stream and a trailer with
+the XXH64 of its text and its place in the run; runs may follow each other.
 
     >>> import tav
     >>> packed = tav.compress(b"an example text " * 100)
@@ -16,7 +17,12 @@ Settings: `preset` (1..9, default 6; `level` is the same thing) chooses the
 model's order and memory; `order` (0..1086) and `memory_mb` (1..32767)
 replace the preset's; `threads` codes members side by side (0: one per core;
 the bytes never depend on it); `block_size` is the text bytes per member
-(default 32 MiB).  Failures of the codec raise `Error`, a ValueError.
+(default 32 MiB); `long` turns on the long-range stage (True: a window of
+DEFAULT_LONG_WINDOW, 1 GiB; an int: the window in bytes).  Reading refuses a
+plain stream of the first builds (no trailer, no check) unless given
+`plain=True`.  Failures of the codec raise `Error`, a ValueError.  Ctrl-C
+stops a long call in the main thread: KeyboardInterrupt within about a
+second.
 """
 import builtins
 import io
@@ -26,6 +32,7 @@ from array import array
 
 from . import _tav
 from ._tav import (
+    DEFAULT_LONG_WINDOW,
     ERROR_CANNOT_CODE,
     ERROR_DAMAGED,
     ERROR_PARAMETER,
@@ -38,6 +45,7 @@ from ._tav import (
 # `list` is left out: a star import would hide the builtin.
 __all__ = [
     "Error",
+    "DEFAULT_LONG_WINDOW",
     "ERROR_PARAMETER",
     "ERROR_DAMAGED",
     "ERROR_UNSUPPORTED",
@@ -61,29 +69,50 @@ def _level(preset, level):
     return _tav.DEFAULT_LEVEL if chosen is None else chosen
 
 
-def compress(data, preset=None, order=None, memory_mb=None, threads=0, *, level=None, block_size=None):
+def _long_window(long):
+    """The library's window from `long`: True the default, False (or None) off, an int the bytes."""
+    if long is None or isinstance(long, bool):
+        return DEFAULT_LONG_WINDOW if long else 0
+    return long
+
+
+def compress(data, preset=None, order=None, memory_mb=None, threads=0, *, level=None, block_size=None,
+             long=False):
     """Compresses a buffer and returns the compressed file as bytes.
 
     The bytes are those tav_e writes with the same settings, whatever the
-    number of threads (0: one per core).  The output is sized once, by
-    compress_bound().
+    number of threads (0: one per core).  `long=True` (tav_e --long) codes
+    long repeats up to DEFAULT_LONG_WINDOW (1 GiB) back as references before
+    the model; an int sets the window in bytes (1 .. 2**32 - 1; tav_e
+    --long=SIZE), False or 0 leaves the stage off.  The output is sized
+    once, by compress_bound().
 
         >>> tav.decompress(tav.compress(b"abc" * 1000, preset=2)) == b"abc" * 1000
         True
+        >>> import random
+        >>> noise = random.Random(1).randbytes(10000)      # the model cannot predict it
+        >>> len(tav.compress(noise * 2, preset=1)), len(tav.compress(noise * 2, preset=1, long=True))
+        (12251, 11107)
     """
-    return _tav.compress(data, _level(preset, level), order, memory_mb, threads, block_size)
+    return _tav.compress(data, _level(preset, level), order, memory_mb, threads, block_size, _long_window(long))
 
 
-def decompress(data):
+def decompress(data, *, plain=False):
     """Decodes a whole compressed file, every member checked, and returns its text.
 
-    Several members, and several compressed files one after another, give
-    their texts in order.  Damaged data raises Error.
+    Several runs one after another (cat a.tav b.tav) give their texts in
+    order.  Damaged data, and data without a trailer (empty, cut short,
+    another format), raise Error; `plain=True` also reads a plain stream of
+    the first builds, which has no trailer and so no check.
 
         >>> tav.decompress(tav.compress(b"x") + tav.compress(b"y"))
         b'xy'
+        >>> tav.decompress(b"")
+        Traceback (most recent call last):
+        ...
+        tav.Error: the compressed data is damaged
     """
-    return _tav.decompress(data)
+    return _tav.decompress(data, plain)
 
 
 def compress_bound(size, block_size=None):
@@ -91,7 +120,7 @@ def compress_bound(size, block_size=None):
 
     A proven worst case of the range coder (6 bytes a text byte and 72 a
     member), far above what any text takes; `block_size` counts the members
-    of a block size below the default 32 MiB.
+    of a block size below the default 64 MiB.
 
         >>> tav.compress_bound(0)
         72
@@ -103,8 +132,8 @@ def list(data):  # noqa: A001 -- the module's name for it since its first versio
     """The members of a compressed file from its headers and trailers, decoding nothing.
 
     One dict per member: offset, compressed_bytes, text_bytes, order,
-    memory_mb, checked (False for a plain file of an earlier build) and
-    text_hash (the XXH64 of the text, None when unchecked).
+    memory_mb, checked (True: the library lists files of members only, and
+    refuses a plain stream as damaged) and text_hash (the XXH64 of the text).
 
         >>> [m["text_bytes"] for m in tav.list(tav.compress(b"abc"))]
         [3]
@@ -141,7 +170,9 @@ class TavCompressor:
     flush() ends the input and returns the rest.  The output is the same as
     compress() of the whole text.  The library holds at most `threads`
     blocks and their members, so memory is bounded by the block size and
-    threads, not by the text.
+    threads, not by the text (the long-range stage also keeps up to its
+    window of text).  A call that fails, or that Ctrl-C stops, ends the
+    stream: later calls raise ValueError.
 
         >>> c = tav.TavCompressor(preset=3)
         >>> packed = c.compress(b"part one, ") + c.compress(b"part two") + c.flush()
@@ -149,9 +180,11 @@ class TavCompressor:
         b'part one, part two'
     """
 
-    def __init__(self, preset=None, *, order=None, memory_mb=None, threads=0, block_size=None, level=None):
+    def __init__(self, preset=None, *, order=None, memory_mb=None, threads=0, block_size=None, level=None,
+                 long=False):
         self._lock = threading.Lock()
-        self._stream = _tav.Compressor(_level(preset, level), order, memory_mb, threads, block_size)
+        self._stream = _tav.Compressor(_level(preset, level), order, memory_mb, threads, block_size,
+                                       _long_window(long))
         self._flushed = False
 
     def compress(self, data):
@@ -159,6 +192,7 @@ class TavCompressor:
         with self._lock:
             if self._flushed:
                 raise ValueError("Compressor has been flushed")
+            self._check_running()
             return self._stream.push(data, False)
 
     def flush(self):
@@ -166,14 +200,25 @@ class TavCompressor:
         with self._lock:
             if self._flushed:
                 raise ValueError("Repeated call to flush()")
+            self._check_running()
             self._flushed = True
             return self._stream.push(b"", True)
 
+    def _check_running(self):
+        if self._stream.failed:
+            raise ValueError("Compressor stopped by an earlier error or interrupt")
+
 
 # The last bytes of every member's trailer.  Finding them only tells where a
-# member may end: the library checks each candidate (tav.list) before it is
+# run may end: the library checks each candidate (tav.list) before it is
 # taken.
 _MEMBER_END = b"\x89tavMB\r\xff"
+# A trailer of version 2 (written since members are numbered in runs) keeps
+# at 16 and 15 bytes before its end the version and the flags, whose bit 0
+# marks its run's last member.  The library refuses a file that ends at any
+# other member, so such a candidate is passed over without asking it: the
+# search stays linear in the members of a run.
+_VERSION_AT, _FLAGS_AT = 16, 15
 
 
 def _contiguous(data):
@@ -182,20 +227,21 @@ def _contiguous(data):
 
 
 class TavDecompressor:
-    """Decodes one member at a time, as bz2.BZ2Decompressor decodes one stream.
+    """Decodes one run at a time, as bz2.BZ2Decompressor decodes one stream.
 
-    The library finds members from the end of the input, so a member is
-    decoded when its trailer has arrived: until then decompress() returns
-    b"" and holds the member's compressed bytes; then it decodes and checks
-    the member and returns its text (up to `max_length` bytes a call; the
-    rest waits, and needs_input is False).  eof becomes True once the
-    member's text has been returned; unused_data holds the input after the
-    member, which may be the next member: a file of several members (tav_e
-    writes one per 32 MiB block) takes one decompressor per member, as a
-    multi-stream bz2 file does.  tav.decompress(), TavFile and tav.open()
-    read every member.  Memory: one member's compressed bytes and its text.
-    A plain file of an earlier build has no trailer and never ends here:
-    tav.decompress() reads it.
+    A run is what one compression wrote: members numbered from 0, the last
+    one flagged.  The library decodes and checks a run whole (a member of
+    the long-range stage needs the members before it), so a run is decoded
+    when its last trailer has arrived: until then decompress() returns b""
+    and holds the run's compressed bytes; then it returns the run's text
+    (up to `max_length` bytes a call; the rest waits, and needs_input is
+    False).  eof becomes True once the run's text has been returned;
+    unused_data holds the input after the run, which may be the next run:
+    input of several runs (cat a.tav b.tav) takes one decompressor per run,
+    as a multi-stream bz2 file does.  tav.decompress(), TavFile and
+    tav.open() read every run.  Memory: one run's compressed bytes and its
+    text.  A plain stream of the first builds has no trailer and never ends
+    here: tav.decompress(data, plain=True) reads it.
 
         >>> d = tav.TavDecompressor()
         >>> d.decompress(tav.compress(b"hello") + b"more")
@@ -206,47 +252,51 @@ class TavDecompressor:
 
     def __init__(self):
         self._lock = threading.Lock()
-        self._input = bytearray()  # the member so far
+        self._input = bytearray()  # the run so far
         self._scan = 0  # where the search for its end goes on
         self._text = None  # its text, once decoded
         self._given = 0  # of the text, returned so far
-        self._after = bytearray()  # input after the member
+        self._after = bytearray()  # input after the run
         self.eof = False
         self.unused_data = b""
         self.needs_input = True
 
     def decompress(self, data, max_length=-1):
-        """Takes compressed bytes; returns text of the member once its trailer has arrived."""
+        """Takes compressed bytes; returns text of the run once its last trailer has arrived."""
         with self._lock:
             if self.eof:
                 raise EOFError("End of stream already reached")
             if self._text is None:
                 self._input += _contiguous(data)
-                self._find_member()
+                self._find_run()
             else:
                 self._after += _contiguous(data)
             return self._give(max_length)
 
-    def _find_member(self):
+    def _find_run(self):
+        """Decodes the run once its end is in; a decoding stopped by an error or
+        an interrupt leaves the end where it was found, for the next call."""
         while True:
             at = self._input.find(_MEMBER_END, self._scan)
             if at < 0:
                 self._scan = max(self._scan, len(self._input) - len(_MEMBER_END) + 1)
                 return
-            self._scan = at + 1
             end = at + len(_MEMBER_END)
+            if end >= 36 and self._input[end - _VERSION_AT] == 2 and not self._input[end - _FLAGS_AT] & 1:
+                self._scan = at + 1
+                continue
             with memoryview(self._input) as view, view[:end] as candidate:
                 try:
-                    members = _tav.list(candidate)
+                    # Succeeds only where the input so far is whole runs.
+                    ends_a_run = _tav.list(candidate)[-1]["checked"]
                 except Error:
-                    continue  # the magic bytes inside a stream, or a damaged trailer
-                if not members[0]["checked"]:
-                    continue
-                size = members[0]["compressed_bytes"]
-                with view[:size] as member:
-                    text = _tav.decompress(member)
+                    ends_a_run = False  # the magic's bytes inside a stream, or a run not ended yet
+                text = _tav.decompress(candidate, False) if ends_a_run else None
+            if text is None:
+                self._scan = at + 1
+                continue
             self._text, self._given = text, 0
-            self._after = self._input[size:]
+            self._after = self._input[end:]
             self._input = bytearray()
             return
 
@@ -270,25 +320,26 @@ class TavDecompressor:
         return out
 
     def _unfinished(self):
-        """The bytes of a member whose trailer never came (for the readers)."""
-        rest, self._input = bytes(self._input), bytearray()
-        return rest
+        """The bytes of a run whose end never came (for the readers)."""
+        return bytes(self._input)
 
 
 _READ_SIZE = 1 << 16
 
 
-class _MemberReader(io.RawIOBase):
-    """The text of a compressed file object, member by member.
+class _RunReader(io.RawIOBase):
+    """The text of a compressed file object, run by run.
 
-    Input that ends inside a member is, when no member came before it, a
-    whole file that the library decodes (a plain file of an earlier build)
-    or refuses; after members it is damage, as the library says of such a
-    whole file (a plain file never follows a member).
+    Input that ends inside a run is, when no run came before it, a whole
+    file for the library to decode (a plain stream, with `plain`) or refuse;
+    after runs it is damage, as the library says of such a whole file (a
+    plain stream never follows a member).  An empty file raises EOFError,
+    as lzma's and bz2's readers do.
     """
 
-    def __init__(self, fp):
+    def __init__(self, fp, plain):
         self._fp = fp
+        self._plain = plain
         try:
             self._start = fp.tell() if fp.seekable() else 0
         except (AttributeError, OSError):
@@ -300,7 +351,7 @@ class _MemberReader(io.RawIOBase):
         self._input_done = False
         self._text = b""
         self._given = 0
-        self._members = 0
+        self._runs = 0
         self._eof = False
         self._pos = 0
         self._size = -1
@@ -312,30 +363,46 @@ class _MemberReader(io.RawIOBase):
         return self._fp.seekable()
 
     def _fill(self):
-        """The next member's text into self._text; False at the end of the input."""
+        """The next run's text into self._text; False at the end of the input.
+
+        An error or an interrupt leaves every byte read with the decompressor,
+        so that a later read takes up the same run again."""
         while not self._input_done:
             d = self._decompressor
-            raw = (d.unused_data if d.eof else b"") or self._fp.read(_READ_SIZE)
-            if not raw:
-                self._input_done = True
-                rest = b"" if d.eof else d._unfinished()
-                if rest and self._members:
-                    damaged = Error(_tav.error_message(ERROR_DAMAGED))
-                    damaged.code = ERROR_DAMAGED
-                    raise damaged
-                text = decompress(rest) if rest else b""
+            if d.eof:
+                raw = d.unused_data or self._fp.read(_READ_SIZE)
+                if not raw:
+                    self._input_done = True
+                    break
+                d = self._decompressor = TavDecompressor()
             else:
-                if d.eof:
-                    d = self._decompressor = TavDecompressor()
-                text = d.decompress(raw)
-                self._members += d.eof
+                raw = self._fp.read(_READ_SIZE)
+            # At the end of the input (b""), the decompressor looks once more
+            # at what it holds: a run whose decoding was stopped is there.
+            text = d.decompress(raw)
+            self._runs += d.eof
+            if not raw and not d.eof:
+                text = self._unended(d._unfinished())
+                self._input_done = True
             if text:
                 self._text, self._given = text, 0
                 return True
         return False
 
+    def _unended(self, rest):
+        """The text of input that ended inside a run, or before any."""
+        if not rest:
+            if self._runs:
+                return b""
+            raise EOFError("Compressed file ended before the end-of-stream marker was reached")
+        if self._runs:
+            damaged = Error(_tav.error_message(ERROR_DAMAGED))
+            damaged.code = ERROR_DAMAGED
+            raise damaged
+        return decompress(rest, plain=self._plain)
+
     def _next(self, size):
-        """Up to `size` bytes of text (all of a member for -1), as a view."""
+        """Up to `size` bytes of text (all of a run for -1), as a view."""
         if self._eof:
             return memoryview(b"")
         while self._given == len(self._text):
@@ -401,10 +468,14 @@ class TavFile(io.BufferedIOBase):
 
     `filename` is a path (str, bytes, os.PathLike) or a file object.  Modes:
     "r"/"rb" read, "w"/"wb" write anew, "x"/"xb" create only, "a"/"ab"
-    append (the new members follow the old; reading gives both texts).
-    Reading decodes member by member and reads any number of members and of
-    files one after another; seek() goes back by decoding again from the
-    start.  Writing compresses through the library's stream, block by block.
+    append (a new run follows the old; reading gives both texts).
+    Reading decodes run by run and reads any number of runs one after
+    another; a plain stream of the first builds only with `plain=True`, and
+    an empty file raises EOFError as in lzma.  seek() goes back by decoding again from
+    the start.  Writing compresses through the library's stream, block by
+    block, with the settings of compress() (`long` included).  A write that
+    fails or that Ctrl-C stops ends the run: close() then closes the file
+    without ending it, and reading the file says it is damaged.
 
         >>> with tav.TavFile("log.tav", "w", preset=4) as f:
         ...     _ = f.write(b"line one\\nline two\\n")
@@ -414,18 +485,20 @@ class TavFile(io.BufferedIOBase):
     """
 
     def __init__(self, filename=None, mode="r", *, preset=None, order=None, memory_mb=None, threads=0,
-                 block_size=None, level=None):
+                 block_size=None, level=None, long=False, plain=False):
         self._fp = None
         self._closefp = False
         self._mode = _CLOSED
         if mode in ("r", "rb"):
-            if any(s is not None for s in (preset, order, memory_mb, block_size, level)):
+            if any(s is not None for s in (preset, order, memory_mb, block_size, level)) or long:
                 raise ValueError("Cannot specify compression settings when opening a file for reading")
             mode_code = _READ
         elif mode in ("w", "wb", "a", "ab", "x", "xb"):
+            if plain:
+                raise ValueError("plain streams are read, never written")
             mode_code = _WRITE
             self._compressor = TavCompressor(preset, order=order, memory_mb=memory_mb, threads=threads,
-                                             block_size=block_size, level=level)
+                                             block_size=block_size, level=level, long=long)
             self._pos = 0
         else:
             raise ValueError(f"Invalid mode: {mode!r}")
@@ -441,7 +514,7 @@ class TavFile(io.BufferedIOBase):
             raise TypeError("filename must be a str, bytes, file or PathLike object")
         self._mode = mode_code
         if mode_code == _READ:
-            self._buffer = io.BufferedReader(_MemberReader(self._fp))
+            self._buffer = io.BufferedReader(_RunReader(self._fp, plain))
 
     def close(self):
         """Flushes and closes the file; a file object given to it is closed only if it was opened here."""
@@ -452,8 +525,9 @@ class TavFile(io.BufferedIOBase):
                 self._buffer.close()
                 self._buffer = None
             else:
-                self._fp.write(self._compressor.flush())
-                self._compressor = None
+                compressor, self._compressor = self._compressor, None
+                if not compressor._stream.failed:
+                    self._fp.write(compressor.flush())
         finally:
             try:
                 if self._closefp:
@@ -560,12 +634,13 @@ class TavFile(io.BufferedIOBase):
 
 
 def open(filename, mode="rb", *, preset=None, order=None, memory_mb=None, threads=0, block_size=None,
-         level=None, encoding=None, errors=None, newline=None):  # noqa: A001 -- as lzma.open
+         level=None, long=False, plain=False, encoding=None, errors=None, newline=None):  # noqa: A001 -- as lzma.open
     """Opens a compressed file in binary or text mode, as lzma.open and bz2.open.
 
     mode: "r", "rb", "w", "wb", "x", "xb", "a", "ab" give a TavFile;
     "rt", "wt", "xt", "at" wrap it in io.TextIOWrapper with `encoding`,
-    `errors` and `newline`.
+    `errors` and `newline`.  The settings of compress() apply to writing,
+    `plain` to reading (as for decompress()).
 
         >>> with tav.open("words.tav", "wt", encoding="utf-8") as f:
         ...     _ = f.write("één\\n")
@@ -583,7 +658,7 @@ def open(filename, mode="rb", *, preset=None, order=None, memory_mb=None, thread
         if newline is not None:
             raise ValueError("Argument 'newline' not supported in binary mode")
     binary = TavFile(filename, mode.replace("t", ""), preset=preset, order=order, memory_mb=memory_mb,
-                     threads=threads, block_size=block_size, level=level)
+                     threads=threads, block_size=block_size, level=level, long=long, plain=plain)
     if "t" not in mode:
         return binary
     if hasattr(io, "text_encoding"):

@@ -12,6 +12,8 @@ _TextMode = Literal["rt", "wt", "xt", "at"]
 __version__: str
 __all__: List[str]
 
+DEFAULT_LONG_WINDOW: int
+
 ERROR_PARAMETER: int
 ERROR_DAMAGED: int
 ERROR_UNSUPPORTED: int
@@ -30,8 +32,9 @@ def compress(
     *,
     level: Optional[int] = None,
     block_size: Optional[int] = None,
+    long: Union[bool, int] = False,
 ) -> bytes: ...
-def decompress(data: _Buffer) -> bytes: ...
+def decompress(data: _Buffer, *, plain: bool = False) -> bytes: ...
 def compress_bound(size: int, block_size: Optional[int] = None) -> int: ...
 def list(data: _Buffer) -> List[Dict[str, Any]]: ...
 def costs(data: _Buffer, order: int = 8, memory_mb: int = 1024) -> Union["array[float]", Any]: ...
@@ -46,6 +49,7 @@ class TavCompressor:
         threads: int = 0,
         block_size: Optional[int] = None,
         level: Optional[int] = None,
+        long: Union[bool, int] = False,
     ) -> None: ...
     def compress(self, data: _Buffer) -> bytes: ...
     def flush(self) -> bytes: ...
@@ -69,6 +73,8 @@ class TavFile(io.BufferedIOBase):
         threads: int = 0,
         block_size: Optional[int] = None,
         level: Optional[int] = None,
+        long: Union[bool, int] = False,
+        plain: bool = False,
     ) -> None: ...
     @property
     def name(self) -> Any: ...
@@ -94,6 +100,8 @@ def open(
     threads: int = 0,
     block_size: Optional[int] = None,
     level: Optional[int] = None,
+    long: Union[bool, int] = False,
+    plain: bool = False,
     encoding: None = None,
     errors: None = None,
     newline: None = None,
@@ -109,6 +117,8 @@ def open(
     threads: int = 0,
     block_size: Optional[int] = None,
     level: Optional[int] = None,
+    long: Union[bool, int] = False,
+    plain: bool = False,
     encoding: Optional[str] = None,
     errors: Optional[str] = None,
     newline: Optional[str] = None,

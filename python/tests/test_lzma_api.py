@@ -2,7 +2,9 @@
 without numpy.  Where lzma and tav should behave alike, the same steps run
 on both and their results are compared."""
 import array
+import ast
 import doctest
+import inspect
 import io
 import lzma
 import os
@@ -111,35 +113,85 @@ def test_copyfileobj_both_ways_writes_as_it_goes(text):
     assert packed.getvalue() == tav.compress(text, 2, block_size=4000)
 
 
-@pytest.mark.parametrize("name", ["several members", "runs one after another", "plain file", "empty file"])
+@pytest.mark.parametrize("name", ["several members", "runs one after another", "long-range members"])
 def test_files_read_like_decompress(tmp_path, text, name):
     data = {
         "several members": tav.compress(text, 1, block_size=7000),
         "runs one after another": tav.compress(text[:9000], 3) + tav.compress(b"") + tav.compress(text, 1),
-        "plain file": (DATA / "english_o3.tav").read_bytes(),
-        "empty file": b"",
+        "long-range members": tav.compress(text[:8000] * 3, 1, block_size=5000, long=True),
     }[name]
     with tav.open(io.BytesIO(data)) as f:
         assert f.read() == tav.decompress(data)
 
 
-@pytest.mark.parametrize("damage", ["cut short", "flipped byte"])
+def outcome(call):
+    """What a call gives: its result, the module's own error, or the type of another exception."""
+    try:
+        return call()
+    except (lzma.LZMAError, tav.Error):
+        return "the module's error"
+    except Exception as error:
+        return type(error)
+
+
+@pytest.mark.parametrize("call", [lambda m, path: m.decompress(b""), lambda m, path: m.open(path).read(),
+                                  lambda m, path: m.open(path, "rt").read()])
+def test_empty_input_is_refused_as_lzma_refuses_it(tmp_path, call):
+    path = tmp_path / "empty"
+    path.write_bytes(b"")
+    assert outcome(lambda: call(tav, path)) == outcome(lambda: call(lzma, path))
+
+
+@pytest.mark.parametrize("how", ["decompress", "open", "open rt"])
+def test_plain_streams_are_read_only_when_asked(how):
+    data = (DATA / "english_o3.tav").read_bytes()
+    read = {
+        "decompress": lambda **plain: tav.decompress(data, **plain),
+        "open": lambda **plain: tav.open(io.BytesIO(data), **plain).read(),
+        "open rt": lambda **plain: tav.open(io.BytesIO(data), "rt", encoding="latin-1", **plain).read().encode("latin-1"),
+    }[how]
+    with pytest.raises(tav.Error) as refused:
+        read()
+    assert refused.value.code == tav.ERROR_DAMAGED
+    text = read(plain=True)
+    assert len(text) > 1000 and text == tav.decompress(data, plain=True)
+
+
+def members_of(packed):
+    return [packed[m["offset"]:m["offset"] + m["compressed_bytes"]] for m in tav.list(packed)]
+
+
+@pytest.mark.parametrize("damage", ["cut short", "flipped byte", "cut at a member", "member dropped",
+                                    "member repeated", "members swapped", "first member alone"])
 def test_damaged_file_raises(text, damage):
-    data = bytearray(tav.compress(text, 1, block_size=9000))
+    packed = tav.compress(text, 1, block_size=9000)
+    data, m = bytearray(packed), members_of(packed)
     if damage == "cut short":
         del data[-20:]
-    else:
+    elif damage == "flipped byte":
         data[len(data) // 2] ^= 1
+    else:
+        data = {
+            "cut at a member": m[:-1],
+            "member dropped": m[:1] + m[2:],
+            "member repeated": m[:2] + m[1:],
+            "members swapped": [m[1], m[0]] + m[2:],
+            "first member alone": m[:1],
+        }[damage]
+        data = b"".join(data) + tav.compress(b"a whole run after it")
+    with pytest.raises(tav.Error):
+        tav.decompress(bytes(data))
     with pytest.raises(tav.Error), tav.open(io.BytesIO(bytes(data))) as f:
         f.read()
 
 
 @pytest.mark.parametrize("piece", [1, 777, 10**6])
-def test_compressor_in_pieces_writes_what_compress_writes(text, piece):
+@pytest.mark.parametrize("long", [False, True])
+def test_compressor_in_pieces_writes_what_compress_writes(text, piece, long):
     part = text[:3000] if piece == 1 else text
-    c = tav.TavCompressor(preset=2, block_size=1000)
+    c = tav.TavCompressor(preset=2, block_size=1000, long=long)
     packed = b"".join(c.compress(part[i:i + piece]) for i in range(0, len(part), piece)) + c.flush()
-    assert packed == tav.compress(part, preset=2, block_size=1000)
+    assert packed == tav.compress(part, preset=2, block_size=1000, long=long)
     with pytest.raises(ValueError):
         c.compress(b"more")
     with pytest.raises(ValueError):
@@ -148,21 +200,26 @@ def test_compressor_in_pieces_writes_what_compress_writes(text, piece):
 
 @pytest.mark.parametrize("chunk", [1, 50, 10**6])
 @pytest.mark.parametrize("max_length", [-1, 0, 100])
-def test_decompressor_gives_one_member_and_the_rest_as_unused_data(text, chunk, max_length):
-    first, second = tav.compress(text[:2000], 1), tav.compress(text[2000:4000], 2)
+def test_decompressor_gives_one_run_and_the_rest_as_unused_data(text, chunk, max_length):
+    # Runs of several members; the first one's references reach back into
+    # its earlier members.
+    texts = [text[:1000] * 2, text[2000:4000]]
+    first = tav.compress(texts[0], 1, block_size=700, long=True)
+    assert first != tav.compress(texts[0], 1, block_size=700), "no reference was made"
+    second = tav.compress(texts[1], 2, block_size=900)
     data = first + second + b"tail"
     d, out, fed = tav.TavDecompressor(), [], 0
     while not d.eof:
         piece = data[fed:fed + chunk] if d.needs_input else b""
         fed += len(piece)
         out.append(d.decompress(piece, max_length if max_length != 0 else len(out) % 2 * 500))
-    assert b"".join(out) == text[:2000]
+    assert b"".join(out) == texts[0]
     assert d.unused_data == data[len(first):fed]
     assert d.needs_input is False
     with pytest.raises(EOFError):
         d.decompress(b"x")
     rest = tav.TavDecompressor()
-    assert rest.decompress(data[len(first):]) == text[2000:4000] and rest.unused_data == b"tail"
+    assert rest.decompress(data[len(first):]) == texts[1] and rest.unused_data == b"tail"
 
 
 @pytest.mark.parametrize("args, kwargs, level", [((), {}, 6), ((3,), {}, 3), ((), {"preset": 2}, 2),
@@ -210,3 +267,30 @@ def test_docstring_examples_run(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)  # the file examples write there
     failed, attempted = doctest.testmod(tav, extraglobs={"tav": tav})
     assert failed == 0 and attempted > 10
+
+
+def stub_parameters():
+    """The parameter names of every call and constructor the type stubs declare (the first overload)."""
+    tree = ast.parse((pathlib.Path(tav.__file__).parent / "__init__.pyi").read_text())
+    found = {}
+
+    def names(function):
+        a = function.args
+        return [p.arg for p in a.posonlyargs + a.args + a.kwonlyargs if p.arg != "self"]
+
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            found.setdefault(node.name, names(node))
+        elif isinstance(node, ast.ClassDef):
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef) and item.name == "__init__":
+                    found[node.name] = names(item)
+    return found
+
+
+STUBS = stub_parameters()
+
+
+@pytest.mark.parametrize("name", sorted(STUBS))
+def test_type_stubs_declare_the_parameters_of_the_calls(name):
+    assert STUBS[name] == list(inspect.signature(getattr(tav, name)).parameters)

@@ -59,6 +59,8 @@ def test_strided_view_is_read_in_order():
     (["--order", "3", "-m", "16"], {"order": 3, "memory_mb": 16}),
     (["-1", "--order", "12"], {"level": 1, "order": 12}),
     (["-T", "2"], {"threads": 2}),
+    (["--long"], {"long": True}),
+    (["--long=1M", "--block-size", "64K", "-T", "2"], {"long": 1 << 20, "block_size": 65536, "threads": 2}),
 ])
 def test_same_bytes_as_tav_e(tmp_path, sample, tav_e, program_env, args, kwargs):
     source = tmp_path / "sample.txt"
@@ -133,6 +135,9 @@ def test_damaged_input_raises(sample, case):
     lambda: tav.compress(b"text", order=1087),
     lambda: tav.compress(b"text", memory_mb=0),
     lambda: tav.compress(b"text", threads=-1),
+    lambda: tav.compress(b"text", long=-1),
+    lambda: tav.compress(b"text", long=2**32),
+    lambda: tav.TavCompressor(long=2**32),
     lambda: tav.costs(b"text", order=1087),
     lambda: tav.costs(b"text", order=2**40),
     lambda: tav.costs(b"text", memory_mb=0),
