@@ -42,7 +42,7 @@ class StopFlag {
 
 // The most bytes a compression with `settings` writes for `size` bytes of
 // text (tav_compress_bound, per member when blocks are smaller than its
-// 64 MiB).  Throws TAV_ERROR_TOO_LARGE when no size_t holds it.
+// 32 MiB).  Throws TAV_ERROR_TOO_LARGE when no size_t holds it.
 size_t compress_bound(size_t size, std::optional<int64_t> block_size);
 
 // Compresses into out[0..capacity) and returns the bytes written: the same

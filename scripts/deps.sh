@@ -5,6 +5,7 @@
 set -euo pipefail
 pkgs=(build-essential clang libclang-rt-14-dev cmake libgtest-dev libgmock-dev libbenchmark-dev libdivsufsort-dev libxxhash-dev xxhash pkg-config groff-base
       parallel  # GNU parallel: the test of the README's recipe for members across machines
+      openssh-server openssh-client  # the same recipe's machines: an sshd on the loopback
       pybind11-dev python3-dev python3-pytest python3-numpy  # the Python module and its tests
       python3-venv)  # pip installs of the module into fresh virtual environments (python_venv_install)
 if [[ "${1:-}" == "--fuzz" ]]; then

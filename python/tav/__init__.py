@@ -120,7 +120,7 @@ def compress_bound(size, block_size=None):
 
     A proven worst case of the range coder (6 bytes a text byte and 72 a
     member), far above what any text takes; `block_size` counts the members
-    of a block size below the default 64 MiB.
+    of a block size below the default 32 MiB.
 
         >>> tav.compress_bound(0)
         72

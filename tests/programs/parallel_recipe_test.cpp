@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -226,13 +228,18 @@ TEST_F(ParallelRecipe, BlocksSpreadOverHostsDecodeToTheText) {
   const auto members = decoded_members(text);
   EXPECT_GE(members.size(), 2u);
 
-  // "Connection from 127.0.0.1 port 40000 on 127.0.0.2 port 2222 ..."
+  // "Connection from 127.0.0.1 port 40000 on 127.0.0.2 port 2222 ...", and
+  // for a session "Accepted publickey for USER from 127.0.0.1 port 40000 ..."
+  // (the test's own probes of the ports connect without logging in).
   std::istringstream log(read("sshd.log"));
+  std::map<std::string, std::string> address_of_port;
   std::multiset<std::string> hosts;
   for (std::string line; std::getline(log, line);) {
-    const size_t on = line.find(" on 127.0.0.");
-    if (line.rfind("Connection from ", 0) == 0 && on != std::string::npos)
-      hosts.insert(line.substr(on + 4, line.find(' ', on + 4) - on - 4));
+    std::smatch m;
+    if (std::regex_search(line, m, std::regex("^Connection from \\S+ port (\\d+) on (\\S+) ")))
+      address_of_port[m[1]] = m[2];
+    else if (std::regex_search(line, m, std::regex("^Accepted publickey for .* port (\\d+) ")))
+      hosts.insert(address_of_port[m[1]]);
   }
   EXPECT_EQ(hosts.size(), members.size()) << read("sshd.log");  // one ssh per block
   EXPECT_EQ(std::set<std::string>(hosts.begin(), hosts.end()),

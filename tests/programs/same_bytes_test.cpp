@@ -18,7 +18,7 @@ namespace {
 struct Input {
   const char* name;
   Bytes text;
-  int64_t block;  // bytes per member; 0: the default, 64 MiB
+  int64_t block;  // bytes per member; 0: the default, 32 MiB
   int order, memory_mb;
   size_t members;  // a short last block is a member too
 };
