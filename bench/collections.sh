@@ -23,7 +23,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/bench/bench_lib.sh"  # size_bytes, find_tav_e, mbps, bpb
 bash "$root/scripts/deps.sh" --bench
 read -r -a collections <<<"${COLLECTIONS:-text headers}"
-all_jobs="tav-long-T1 tav-long-T2 tav-long-128M-T1 tav-long-128M-T2 tav-8-long-T1 tav-8-long-T2 tav-T2
+all_jobs="tav-long-T1 tav-long-T2 tav-long-128M-T1 tav-long-128M-T2 tav-8-long-T1 tav-8-long-T2
+  tav-8-long-64M-T1 tav-8-long-64M-T2 tav-T2
   zpaq-m4 zpaq-m5 xz-T1 xz-T2 zstd-T1 zstd-T2 ppmd bzip2"
 read -r -a jobs <<<"${JOBS:-$all_jobs}"
 out=${1:-$(mktemp -d "${TMPDIR:-/tmp}/collections.XXXXXX")}
@@ -56,6 +57,8 @@ job() {
     tav-long-128M-T2) TOOL="tav_e --long --block-size 128M" THREADS=2 C="-T 2 --long --block-size 128M" ;;
     tav-8-long-T1) TOOL="tav_e -8 --long" THREADS=1 C="-T 1 -8 --long" ;;
     tav-8-long-T2) TOOL="tav_e -8 --long" THREADS=2 C="-T 2 -8 --long" ;;
+    tav-8-long-64M-T1) TOOL="tav_e -8 --long --block-size 64M" THREADS=1 C="-T 1 -8 --long --block-size 64M" ;;
+    tav-8-long-64M-T2) TOOL="tav_e -8 --long --block-size 64M" THREADS=2 C="-T 2 -8 --long --block-size 64M" ;;
     tav-T2) TOOL="tav_e (no --long)" THREADS=2 C="-T 2" ;;
     zpaq-m4 | zpaq-m5)
       # zpaq's default is one thread per core: "-tN -threads N  Use N threads

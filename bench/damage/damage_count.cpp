@@ -299,7 +299,8 @@ int main(int argc, char** argv) {
     std::printf("\n");
     first = last;
   }
-  std::printf("\n%s bytes, %zu members: %" PRIu64 " silent results\n", positional[0].c_str(), n, silent_total);
+  std::printf("\n%s (%zu bytes, %zu members): %" PRIu64 " silent results\n", positional[0].c_str(), good.size(), n,
+              silent_total);
   for (size_t i = 0; i < copies.size(); ++i) {
     for (int e = 0; e < entries; ++e)
       if (verdicts[i].outcome[e] == silent) std::printf("silent: %s: %s\n", entry_names[e], copies[i].what.c_str());
