@@ -63,8 +63,9 @@
 // block, the block, and up to max(window / 4, 1 MiB) more between trims)
 // and its table of 2^table_log slots of 4 bytes (by default one slot per
 // anchor of a full window, rounded up to a power of two, 2^12 .. 2^26 slots:
-// at most 256 MiB; a 100 MiB window at the default rate takes 16 MiB); the
-// chunk method 24 bytes per slot.  memory_bytes() says what it holds.  The
+// at most 256 MiB; a 100 MiB window at the default rate takes 16 MiB; until
+// a sixty-fourth of the slots are used they live in a map of about an eighth
+// of that, see AnchorTable); the chunk method 24 bytes per slot.  memory_bytes() says what it holds.  The
 // decoder holds the window, the block being rebuilt and the same slack.
 // The encoder keeps positions in 32 bits: its window is 1 .. 2^32 - 1 bytes
 // (the format allows up to 2^40).
@@ -72,6 +73,7 @@
 
 #include <cstdint>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace tav {
@@ -112,6 +114,27 @@ struct LongRangeBlock {
   std::vector<Reference> references;
 };
 
+// The anchors' index: 2^bits slots, each the low 32 bits of a position + 1
+// (0: empty).  A full window needs every slot, but a small input touches
+// few, and filling a table of up to 256 MiB with zeros would cost a small
+// file more time than its model; so the slots live in a hash map until
+// they would fill a sixty-fourth of the table, and then move into it.  The
+// slots are the same either way: what the stage finds never depends on it.
+class AnchorTable {
+ public:
+  explicit AnchorTable(uint32_t bits) : slots_(size_t{1} << bits) {}
+  // Stores `value` in `slot` and gives back what the slot held.
+  uint32_t exchange(uint32_t slot, uint32_t value);
+  uint64_t memory_bytes() const;
+
+ private:
+  void make_dense();
+
+  size_t slots_;
+  std::vector<uint32_t> dense_;                    // all slots, once made
+  std::unordered_map<uint32_t, uint32_t> sparse_;  // the slots used, until then
+};
+
 class LongRangeEncoder {
  public:
   // Requires check_settings(s) == none.
@@ -139,7 +162,7 @@ class LongRangeEncoder {
   std::vector<uint8_t> hist_;  // the run's bytes from base_ to end_
   uint64_t base_ = 0;
   uint64_t end_ = 0;
-  std::vector<uint32_t> table_;  // anchors: low 32 bits of a position, +1 (0 is empty)
+  AnchorTable table_{0};  // anchors
   uint32_t table_shift_ = 0;
   // chunks: a chunk hash -> its position and length
   struct ChunkSlot {

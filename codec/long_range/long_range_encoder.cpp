@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "long_range.h"
 
@@ -110,18 +111,39 @@ uint64_t LongRangeEncoder::memory_bound(const LongRangeSettings& s, uint64_t his
   return 2 * (history_bytes + slack) + (uint64_t{1} << table_bits(s)) * slot;
 }
 
+uint32_t AnchorTable::exchange(uint32_t slot, uint32_t value) {
+  if (!dense_.empty()) return std::exchange(dense_[slot], value);
+  const auto [it, added] = sparse_.try_emplace(slot, 0);
+  const uint32_t old = std::exchange(it->second, value);
+  if (added && sparse_.size() > slots_ / 64) make_dense();
+  return old;
+}
+
+void AnchorTable::make_dense() {
+  dense_.assign(slots_, 0);
+  for (const auto& [slot, value] : sparse_) dense_[slot] = value;
+  sparse_ = {};
+}
+
+uint64_t AnchorTable::memory_bytes() const {
+  // A map node holds the pair and the next pointer; a bucket, one pointer.
+  return dense_.size() * sizeof(uint32_t) +
+         sparse_.size() * (sizeof(std::pair<uint32_t, uint32_t>) + sizeof(void*)) +
+         sparse_.bucket_count() * sizeof(void*);
+}
+
 LongRangeEncoder::LongRangeEncoder(const LongRangeSettings& s) : s_(s) {
   const uint32_t bits = table_bits(s);
   table_shift_ = 64 - bits;
   if (s.method == LongRangeMethod::anchors) {
-    table_.assign(size_t{1} << bits, 0);
+    table_ = AnchorTable(bits);
   } else {
     chunk_table_.assign(size_t{1} << bits, ChunkSlot{});
   }
 }
 
 uint64_t LongRangeEncoder::memory_bytes() const {
-  return hist_.capacity() + table_.size() * sizeof(uint32_t) + chunk_table_.size() * sizeof(ChunkSlot);
+  return hist_.capacity() + table_.memory_bytes() + chunk_table_.size() * sizeof(ChunkSlot);
 }
 
 void LongRangeEncoder::trim_history(uint64_t block_start) {
@@ -175,7 +197,6 @@ void LongRangeEncoder::encode_anchors(uint64_t start, uint64_t end, LongRangeBlo
   const uint64_t out_mul = power(ROLL_MUL, W);
   const uint32_t anchor_shift = 64 - s_.anchor_log;  // anchor: mixed hash >> shift == 0
   const bool every = s_.anchor_log == 0;
-  uint32_t* table = table_.data();
   const uint32_t tshift = table_shift_;
 
   uint64_t lit = start;  // first byte not yet given to a literal run or a reference
@@ -191,8 +212,7 @@ void LongRangeEncoder::encode_anchors(uint64_t start, uint64_t end, LongRangeBlo
     uint64_t f = mix(h);
     if (every || (f >> anchor_shift) == 0) {
       uint32_t slot = static_cast<uint32_t>((f * 0x9E3779B97F4A7C15ULL) >> tshift);
-      uint32_t stored = table[slot];
-      table[slot] = static_cast<uint32_t>(p) + 1;
+      const uint32_t stored = table_.exchange(slot, static_cast<uint32_t>(p) + 1);
       if (stored != 0 && p > lit) {
         uint64_t d = static_cast<uint32_t>(static_cast<uint32_t>(p) - (stored - 1));
         if (d >= 1 && d <= window && d <= p - base_ - W &&

@@ -5,6 +5,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 
 #include "long_range.h"
 
@@ -195,8 +196,22 @@ TEST(LongRange, EveryCutAndByteChangeIsHandled) {
     for (int v = 0; v < 256; ++v) {
       LongRangeDecoder dec;
       auto out = dec.decode_block(with(at, static_cast<uint8_t>(v)), lits);
-      if (out.damage.fault == SectionFault::none) EXPECT_GT(out.text.size(), 0u);
+      if (out.damage.fault == SectionFault::none) {
+        EXPECT_GT(out.text.size(), 0u);
+      }
     }
+  }
+}
+
+// The index gives the same answers before and after its slots move from the
+// map into the table (64 of 4096 slots used), as a plain table would.
+TEST(LongRange, AnchorTableAnswersAsAPlainTable) {
+  AnchorTable table(12);
+  std::vector<uint32_t> plain(4096, 0);
+  std::mt19937 rng(7);
+  for (uint32_t i = 1; i <= 20000; ++i) {
+    const uint32_t slot = rng() % (i < 500 ? 300 : 4096);
+    ASSERT_EQ(table.exchange(slot, i), std::exchange(plain[slot], i)) << i;
   }
 }
 
