@@ -65,8 +65,9 @@
 // anchor of a full window, rounded up to a power of two, 2^12 .. 2^26 slots:
 // at most 256 MiB; a 100 MiB window at the default rate takes 16 MiB; until
 // a sixty-fourth of the slots are used they live in a map of about an eighth
-// of that, see AnchorTable); the chunk method 24 bytes per slot.  memory_bytes() says what it holds.  The
-// decoder holds the window, the block being rebuilt and the same slack.
+// of that, see AnchorTable); the chunk method 24 bytes per slot.
+// memory_bytes() says what it holds.  The decoder holds the window, the
+// block being rebuilt and the same slack.
 // The encoder keeps positions in 32 bits: its window is 1 .. 2^32 - 1 bytes
 // (the format allows up to 2^40).
 #pragma once
