@@ -36,8 +36,6 @@ Bytes compress(const Bytes& text, uint64_t block, uint64_t window, unsigned thre
   return file;
 }
 
-test::RunDecoded decode(const Bytes& file, unsigned threads) { return test::decode_run_of(file, threads); }
-
 TEST(LongRangeMembers, RoundTripsAndGivesTheSameBytesForAnyThreads) {
   ASSERT_TRUE(set_numeric_mode());
   const struct {
@@ -58,7 +56,7 @@ TEST(LongRangeMembers, RoundTripsAndGivesTheSameBytesForAnyThreads) {
     const Bytes one = compress(c.text, c.block, c.window);
     for (const unsigned threads : {2u, 3u}) EXPECT_EQ(compress(c.text, c.block, c.window, threads), one);
     for (const unsigned threads : {1u, 2u}) {
-      const test::RunDecoded d = decode(one, threads);
+      const test::RunDecoded d = test::decode_run_of(one, threads);
       EXPECT_FALSE(d.failure);
       EXPECT_TRUE(d.text == c.text);
     }
@@ -116,7 +114,7 @@ TEST(LongRangeMembers, DamageIsRefusedWhereItLies) {
     Bytes file = good;
     c.damage(file);
     for (const unsigned threads : {1u, 2u}) {
-      const test::RunDecoded d = decode(file, threads);
+      const test::RunDecoded d = test::decode_run_of(file, threads);
       ASSERT_TRUE(d.failure);
       EXPECT_EQ(d.failure->fault, RunFault::damaged);
       EXPECT_EQ(d.failure->member_fault, c.fault);
